@@ -1,0 +1,69 @@
+#pragma once
+// Named kernel objects (events, single-instance mutexes) and window-message broadcasts as
+// local channels: an abstract-namespace Unix stream socket bound under the object's name.
+// The object exists exactly while a process holds the listener; "open" is a successful
+// connect, "set" or "broadcast" is connect + one line ending in "\n".
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace talvorine::platform {
+
+// Who may talk to a listener, checked with SO_PEERCRED on every connection.
+enum class PeerPolicy {
+    SameUser,        // the client's and the poller's channels
+    RootOrSameUser,  // the server's stop event
+};
+
+// The credential check on its own, so it can be tested without another user.
+bool IsPeerAllowed(PeerPolicy policy, uid_t peerUid, uid_t ownUid);
+
+// A per-desktop name: the base name, "/" and the numeric user id ("Talvorine PostSentry/1000").
+std::string DesktopChannelName(std::string_view baseName);
+
+// The holder of a name. Move-only; the name is released when it is destroyed.
+class ChannelListener {
+public:
+    // nullopt when another process (or another listener here) holds the name already.
+    static std::optional<ChannelListener> TryCreate(std::string_view name, PeerPolicy policy);
+
+    ChannelListener(ChannelListener&& other) noexcept;
+    ChannelListener& operator=(ChannelListener&& other) noexcept;
+    ChannelListener(const ChannelListener&) = delete;
+    ChannelListener& operator=(const ChannelListener&) = delete;
+    ~ChannelListener();
+
+    const std::string& Name() const { return m_name; }
+
+    // Waits for the next line from an allowed peer (without the "\n"). Refused peers are
+    // reported to the refusal handler and skipped. nullopt on time-out or after Wake().
+    // A negative time-out waits without limit.
+    std::optional<std::string> WaitLine(std::chrono::milliseconds timeout = std::chrono::milliseconds(-1));
+
+    // Wakes a thread blocked in WaitLine from another thread (shutdown, never close); later
+    // calls of WaitLine return nullopt at once.
+    void Wake();
+
+    // Where refusals are reported ("refused a connection from uid %u"). Default: stderr.
+    void SetRefusalHandler(void (*handler)(const std::string& message));
+
+private:
+    ChannelListener(int fd, std::string name, PeerPolicy policy);
+    int m_fd = -1;
+    std::string m_name;
+    PeerPolicy m_policy = PeerPolicy::SameUser;
+    void (*m_onRefused)(const std::string&) = nullptr;
+};
+
+// "Open": true when some process holds the name.
+bool ChannelExists(std::string_view name);
+
+// "Set" / "broadcast": connects and sends `line` + "\n". False when nobody holds the name or
+// the line could not be sent.
+bool SendChannelLine(std::string_view name, std::string_view line);
+
+}  // namespace talvorine::platform
