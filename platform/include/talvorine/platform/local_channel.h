@@ -29,6 +29,8 @@ std::string DesktopChannelName(std::string_view baseName);
 class ChannelListener {
 public:
     // nullopt when another process (or another listener here) holds the name already.
+    // Throws std::invalid_argument for an empty name or one over 107 bytes, and
+    // std::system_error when the socket cannot be made for any other reason.
     static std::optional<ChannelListener> TryCreate(std::string_view name, PeerPolicy policy);
 
     ChannelListener(ChannelListener&& other) noexcept;
@@ -41,14 +43,18 @@ public:
 
     // Waits for the next line from an allowed peer (without the "\n"). Refused peers are
     // reported to the refusal handler and skipped. nullopt on time-out or after Wake().
-    // A negative time-out waits without limit.
+    // A negative time-out waits without limit. Each peer has about a second to deliver one line
+    // of at most 255 bytes and its "\n"; a peer that sends nothing (an "open" probe), closes
+    // early or sends more is skipped.
     std::optional<std::string> WaitLine(std::chrono::milliseconds timeout = std::chrono::milliseconds(-1));
 
     // Wakes a thread blocked in WaitLine from another thread (shutdown, never close); later
-    // calls of WaitLine return nullopt at once.
+    // calls of WaitLine return nullopt at once. From then on connects are refused, so the name
+    // no longer "exists" for others, yet it stays bound until the listener is destroyed.
     void Wake();
 
-    // Where refusals are reported ("refused a connection from uid %u"). Default: stderr.
+    // Where refusals are reported ("refused a connection from uid %u on \"<name>\""). Default:
+    // stderr. Called on the thread that runs WaitLine.
     void SetRefusalHandler(void (*handler)(const std::string& message));
 
 private:
@@ -63,7 +69,8 @@ private:
 bool ChannelExists(std::string_view name);
 
 // "Set" / "broadcast": connects and sends `line` + "\n". False when nobody holds the name or
-// the line could not be sent.
+// the line could not be sent, and for a line the listener would not take (one holding "\n" or
+// longer than 255 bytes). A listener whose backlog is full is waited for about two seconds.
 bool SendChannelLine(std::string_view name, std::string_view line);
 
 }  // namespace talvorine::platform
