@@ -2,6 +2,7 @@
 // Fixed-width text fields: cutting UTF-8 text without leaving half a character.
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>

@@ -100,14 +100,16 @@ inline constexpr std::string_view LoginAuthorizationFailed =
     "Authorization failed. Please check if your have provided the correct ID and password";
 inline constexpr std::string_view LoginDisabled =
     "Your account is disabled. please contact with the administrator";
-inline constexpr std::string_view LoginAlreadyOnline = "User is already online. Please try again later";
+inline constexpr std::string_view LoginAlreadyOnline =
+    "User is already online. Please try again later";
 inline constexpr std::string_view PacketSizeError = "packet size error";
 inline constexpr std::string_view ServerInternalError = "Server internal error";
 inline constexpr std::string_view FailedToReceiveOffline = "Failed to receive offline message";
 inline constexpr std::string_view UserNotOnLine = "User is not on-line";
 inline constexpr std::string_view UnknownRequest = "Unknown request.";
 inline constexpr std::string_view UserNotOnline = "User is not online";
-inline constexpr std::string_view UserInNaMode = "User is in N/A mode and will not accept any message";
+inline constexpr std::string_view UserInNaMode =
+    "User is in N/A mode and will not accept any message";
 inline constexpr std::string_view FailedToSendOffline = "Failed to send offline message";
 // Account connection
 inline constexpr std::string_view AuthorizationFailed = "Authorization failed";
@@ -130,8 +132,12 @@ bool IsValidUserId(std::string_view text);
 // IPv4 socket address as carried in chat and file requests: family 2 (little-endian), port
 // and address in network byte order, 8 zero bytes.
 struct WireSocketAddress {
-    std::uint16_t port = 0;      // host byte order
-    std::uint32_t address = 0;   // network byte order, as in in_addr.s_addr
+    std::uint16_t port = 0;     // host byte order
+    std::uint32_t address = 0;  // network byte order, as in in_addr.s_addr
+
+    std::array<std::uint8_t, Size::SocketAddress> Encode() const;
+    // The family bytes are not checked: the peers only use the port and address.
+    static WireSocketAddress Decode(std::span<const std::uint8_t> bytes);  // exactly 16 bytes
 };
 
 struct LoginRequest {
@@ -175,9 +181,9 @@ struct FileRequest {
 };
 
 struct UserProfile {
-    std::string userId, password, realName, nickname, gender, birthday, email, address, city,
-        state, country, zip, phone, fax, mobilePhone, beepPager, homePage, company, department,
-        position, occupation, description;
+    std::string userId, password, realName, nickname, gender, birthday, email, address, city, state,
+        country, zip, phone, fax, mobilePhone, beepPager, homePage, company, department, position,
+        occupation, description;
 
     std::array<std::uint8_t, Size::UserProfile> Encode() const;
     static UserProfile Decode(std::span<const std::uint8_t> bytes);

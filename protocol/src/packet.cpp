@@ -1,0 +1,169 @@
+// Packet framing. Nothing here allocates: bodies are the caller's buffers and the header is
+// built on the stack.
+
+#include "talvorine/protocol/packet.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include "socket_detail.h"
+#include "talvorine/protocol/net_error.h"
+
+namespace talvorine::protocol {
+
+namespace {
+
+[[noreturn]] void ThrowLastSocketError() {
+    throw NetError(LastSocketErrorText());
+}
+
+void SendHeader(SocketHandle socket, const PacketHeader& header, bool bodyFollows,
+                int timeoutSeconds) {
+    const auto bytes = header.Encode();
+    const long sent =
+        detail::SendWithFlags(socket, bytes, bodyFollows ? MSG_MORE : 0, timeoutSeconds);
+    if (sent != static_cast<long>(bytes.size())) {
+        if (sent >= 0) {
+            // A blocking send stops short only when its time-out ran out part way.
+            SetLastSocketError(SocketCode::TimedOut);
+        }
+        ThrowLastSocketError();
+    }
+}
+
+// Sends `length` bytes of which the first text.size() come from `text` and the rest are
+// zero (SendTextPacket's terminating NUL), in chunks of at most PacketChunkSize, each chunk
+// starting at the first unsent byte.
+void SendBody(SocketHandle socket, std::span<const std::uint8_t> data, std::size_t length,
+              int timeoutSeconds) {
+    std::size_t offset = 0;
+    while (offset < length) {
+        const std::size_t chunk = std::min(length - offset, PacketChunkSize);
+        const bool last = offset + chunk == length;
+        std::span<const std::uint8_t> piece;
+        std::array<std::uint8_t, PacketChunkSize> tail;
+        if (offset + chunk <= data.size()) {
+            piece = data.subspan(offset, chunk);
+        } else {
+            // Only the final chunk can reach past the data; it carries the zero bytes.
+            tail.fill(0);
+            const std::size_t fromData = data.size() > offset ? data.size() - offset : 0;
+            std::memcpy(tail.data(), data.data() + offset, fromData);
+            piece = std::span<const std::uint8_t>(tail.data(), chunk);
+        }
+        const long sent = detail::SendWithFlags(socket, piece, last ? 0 : MSG_MORE, timeoutSeconds);
+        if (sent <= 0) {
+            ThrowLastSocketError();
+        }
+        offset += static_cast<std::size_t>(sent);
+    }
+}
+
+std::uint32_t CheckedLength(std::size_t length) {
+    if (length > std::numeric_limits<std::uint32_t>::max()) {
+        throw std::invalid_argument("packet body longer than 4 GiB");
+    }
+    return static_cast<std::uint32_t>(length);
+}
+
+// Repeats receive calls of at most `chunkLimit` bytes until `target` is full.
+void ReceiveExactly(SocketHandle socket, std::span<std::uint8_t> target, std::size_t chunkLimit,
+                    int timeoutSeconds) {
+    std::size_t received = 0;
+    while (received < target.size()) {
+        const std::size_t want = std::min(target.size() - received, chunkLimit);
+        const long got = ReceiveRaw(socket, target.subspan(received, want), 0, timeoutSeconds);
+        if (got == 0) {
+            throw NetError(std::string(FramingText::ClosedByRemote));
+        }
+        if (got < 0) {
+            ThrowLastSocketError();
+        }
+        received += static_cast<std::size_t>(got);
+    }
+}
+
+}  // namespace
+
+PacketHeader PacketHeader::For(int type, std::uint32_t bodyLength) {
+    PacketHeader header;
+    header.type = static_cast<std::uint8_t>(type & 0xFF);
+    header.bodyLength = bodyLength;
+    return header;
+}
+
+std::array<std::uint8_t, PacketHeaderSize> PacketHeader::Encode() const {
+    return {magic,
+            version,
+            reserved,
+            type,
+            static_cast<std::uint8_t>(bodyLength & 0xFF),
+            static_cast<std::uint8_t>((bodyLength >> 8) & 0xFF),
+            static_cast<std::uint8_t>((bodyLength >> 16) & 0xFF),
+            static_cast<std::uint8_t>((bodyLength >> 24) & 0xFF)};
+}
+
+PacketHeader PacketHeader::Decode(std::span<const std::uint8_t, PacketHeaderSize> bytes) {
+    PacketHeader header;
+    header.magic = bytes[0];
+    header.version = bytes[1];
+    header.reserved = bytes[2];
+    header.type = bytes[3];
+    header.bodyLength =
+        static_cast<std::uint32_t>(bytes[4]) | (static_cast<std::uint32_t>(bytes[5]) << 8) |
+        (static_cast<std::uint32_t>(bytes[6]) << 16) | (static_cast<std::uint32_t>(bytes[7]) << 24);
+    return header;
+}
+
+void SendPacket(SocketHandle socket, int type, std::span<const std::uint8_t> body,
+                int timeoutSeconds) {
+    SendHeaderAndBody(socket, PacketHeader::For(type, CheckedLength(body.size())), body,
+                      timeoutSeconds);
+}
+
+void SendPacket(SocketHandle socket, int type, int timeoutSeconds) {
+    SendHeaderAndBody(socket, PacketHeader::For(type, 0), {}, timeoutSeconds);
+}
+
+void SendTextPacket(SocketHandle socket, int type, std::string_view text, int timeoutSeconds) {
+    const std::size_t textLength = std::min(text.find('\0'), text.size());
+    const std::uint32_t length = CheckedLength(textLength + 1);
+    SendHeader(socket, PacketHeader::For(type, length), true, timeoutSeconds);
+    SendBody(socket, {reinterpret_cast<const std::uint8_t*>(text.data()), textLength}, length,
+             timeoutSeconds);
+}
+
+void SendHeaderAndBody(SocketHandle socket, const PacketHeader& header,
+                       std::span<const std::uint8_t> body, int timeoutSeconds) {
+    if (body.size() < header.bodyLength) {
+        throw std::invalid_argument("packet body shorter than the header's body length");
+    }
+    SendHeader(socket, header, header.bodyLength > 0, timeoutSeconds);
+    SendBody(socket, body.first(header.bodyLength), header.bodyLength, timeoutSeconds);
+}
+
+PacketHeader ReceivePacket(SocketHandle socket, std::span<std::uint8_t> buffer,
+                           int timeoutSeconds) {
+    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+    std::array<std::uint8_t, PacketHeaderSize> bytes{};
+    ReceiveExactly(socket, bytes, PacketHeaderSize, timeoutSeconds);
+    const PacketHeader header = PacketHeader::Decode(bytes);
+    if (header.magic != PacketMagic || header.bodyLength > buffer.size()) {
+        throw NetError(std::string(FramingText::PacketError));
+    }
+    ReceiveExactly(socket, buffer.first(header.bodyLength), PacketChunkSize, timeoutSeconds);
+    return header;
+}
+
+std::string_view BodyText(const PacketHeader& header, std::span<const std::uint8_t> buffer) {
+    const std::size_t length = std::min<std::size_t>(header.bodyLength, buffer.size());
+    const auto* begin = reinterpret_cast<const char*>(buffer.data());
+    const std::string_view body(begin, length);
+    return body.substr(0, std::min(body.find('\0'), body.size()));
+}
+
+}  // namespace talvorine::protocol
