@@ -24,6 +24,23 @@ void WriteWordLittleEndian(std::uint32_t word, std::uint8_t* bytes) {
     bytes[3] = static_cast<std::uint8_t>(word >> 24);
 }
 
+// Runs `transform` over each 8-byte block in place; refuses a partial block before touching any.
+template <typename Transform>
+bool ForEachBlock(std::span<std::uint8_t> data, Transform transform) {
+    if (data.size() % BlockSize != 0) {
+        return false;
+    }
+    for (std::size_t offset = 0; offset < data.size(); offset += BlockSize) {
+        std::uint8_t* block = data.data() + offset;
+        std::uint32_t left = ReadWordLittleEndian(block);
+        std::uint32_t right = ReadWordLittleEndian(block + 4);
+        transform(left, right);
+        WriteWordLittleEndian(left, block);
+        WriteWordLittleEndian(right, block + 4);
+    }
+    return true;
+}
+
 }  // namespace
 
 Blowfish::Blowfish(std::span<const std::uint8_t> key)
@@ -95,33 +112,13 @@ void Blowfish::DecipherBlock(std::uint32_t& left, std::uint32_t& right) const {
 }
 
 bool Blowfish::Encipher(std::span<std::uint8_t> data) const {
-    if (data.size() % BlockSize != 0) {
-        return false;
-    }
-    for (std::size_t offset = 0; offset < data.size(); offset += BlockSize) {
-        std::uint8_t* block = data.data() + offset;
-        std::uint32_t left = ReadWordLittleEndian(block);
-        std::uint32_t right = ReadWordLittleEndian(block + 4);
-        EncipherBlock(left, right);
-        WriteWordLittleEndian(left, block);
-        WriteWordLittleEndian(right, block + 4);
-    }
-    return true;
+    return ForEachBlock(
+        data, [this](std::uint32_t& left, std::uint32_t& right) { EncipherBlock(left, right); });
 }
 
 bool Blowfish::Decipher(std::span<std::uint8_t> data) const {
-    if (data.size() % BlockSize != 0) {
-        return false;
-    }
-    for (std::size_t offset = 0; offset < data.size(); offset += BlockSize) {
-        std::uint8_t* block = data.data() + offset;
-        std::uint32_t left = ReadWordLittleEndian(block);
-        std::uint32_t right = ReadWordLittleEndian(block + 4);
-        DecipherBlock(left, right);
-        WriteWordLittleEndian(left, block);
-        WriteWordLittleEndian(right, block + 4);
-    }
-    return true;
+    return ForEachBlock(
+        data, [this](std::uint32_t& left, std::uint32_t& right) { DecipherBlock(left, right); });
 }
 
 Blowfish StoredPasswordCipher() {
