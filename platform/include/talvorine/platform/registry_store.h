@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -45,12 +46,22 @@ struct RegistryValue {
 };
 
 // One hive file. Cheap to construct; holds only the path.
+//
+// Key paths are relative to the hive's root ("Software\\Talvorine\\Messenger"); empty
+// segments are ignored, so a trailing separator names the same key; "" is the root itself.
+// Key and value names compare without regard to ASCII case and keep the case they were first
+// created with; the empty value name is the key's default value ("@" in the file). A key name
+// cannot hold a line break or NUL (RegistryError on writing, "missing" on reading).
 class RegistryStore {
 public:
+    // The root name written in the file follows the file name: "machine.reg" holds
+    // HKEY_LOCAL_MACHINE, any other file HKEY_CURRENT_USER.
     explicit RegistryStore(std::filesystem::path file);
+    RegistryStore(std::filesystem::path file, Hive hive);
     static RegistryStore ForHive(Hive hive);
 
     const std::filesystem::path& File() const { return m_file; }
+    Hive FileHive() const { return m_hive; }
 
     // Called with a clear message when a damaged file is set aside. Default: stderr.
     using WarningHandler = std::function<void(const std::string&)>;
@@ -59,12 +70,14 @@ public:
     bool KeyExists(std::string_view keyPath) const;
     // Creates the key and its missing parents. Throws RegistryError when the file cannot be written.
     void CreateKey(std::string_view keyPath);
-    // Deletes the key with its values and subkeys; false when it did not exist.
+    // Deletes the key with its values and subkeys; false when it did not exist. Throws
+    // RegistryError when the file cannot be written or the path names the hive's root.
     bool DeleteKey(std::string_view keyPath);
 
     std::optional<RegistryValue> QueryValue(std::string_view keyPath, std::string_view name) const;
     // Sets a value, creating the key when missing. Throws RegistryError on failure.
     void SetValue(std::string_view keyPath, std::string_view name, const RegistryValue& value);
+    // False when the value did not exist. Throws RegistryError when the file cannot be written.
     bool DeleteValue(std::string_view keyPath, std::string_view name);
 
     std::vector<std::string> SubKeyNames(std::string_view keyPath) const;
@@ -72,6 +85,7 @@ public:
 
 private:
     std::filesystem::path m_file;
+    Hive m_hive = Hive::CurrentUser;
     WarningHandler m_warn;
 };
 
