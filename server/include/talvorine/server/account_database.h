@@ -1,0 +1,112 @@
+#pragma once
+// The server's account database: one ODBC connection for the whole process, guarded by a
+// mutex, and one method per statement the server sends. Every value travels as a bound
+// parameter; user IDs are checked to be 8 decimal digits before they reach a query.
+// Failures are logged (always) with the database's own text as each method says.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "talvorine/protocol/catalogue.h"
+
+namespace talvorine::db {
+class Environment;
+class Connection;
+}  // namespace talvorine::db
+
+namespace talvorine::server {
+
+class ServerLog;
+class EventLog;
+
+enum class PasswordCheck : int { Refused = 0, Accepted = 1, AcceptedDisabled = 2 };
+
+struct OfflineMessage {
+    std::string msgId;  // key for DeleteOfflineMessage
+    std::string sender;
+    std::uint32_t recvTime = 0;
+    bool richText = false;  // stored flag "1"
+    std::string brief;
+    std::string body;  // exactly as stored
+};
+
+// A result that failed with the database's text (at most 255 characters).
+template <class T>
+struct DbResult {
+    std::optional<T> value;
+    std::string error;
+    explicit operator bool() const { return value.has_value(); }
+};
+
+class AccountDatabase {
+public:
+    AccountDatabase(ServerLog& log, EventLog& events);
+    ~AccountDatabase();
+    AccountDatabase(const AccountDatabase&) = delete;
+    AccountDatabase& operator=(const AccountDatabase&) = delete;
+
+    // Opens the connection with "DSN=<name>;UID=;PWD=". On failure the text is in LastError().
+    bool Open(std::string_view dataSourceName);
+    bool IsOpen() const;
+    // At shutdown: resets the online flags, logs "Closing database ..." and "OK.", closes.
+    void Close();
+    std::string LastError() const;
+
+    // Failures log (always) and report "Failed to update database - %s".
+    bool ResetOnlineFlags();
+    bool SetOnline(std::string_view userId, bool online);
+
+    // Refused for an empty or over-long password, an ID that is not 8 digits, a missing
+    // account, a wrong password or a database error ("Error: GetPasswordError(). (%s)").
+    PasswordCheck CheckPassword(std::string_view userId, std::string_view password);
+
+    // Largest ID + 1 as "%08u", inserted with itself as password. nullopt on failure
+    // ("Error: Failed to create new account ID. (%s)").
+    std::optional<protocol::AccountCredentials> CreateAccount();
+
+    // Checks the old password first; true also when no row changed.
+    bool ChangePassword(const protocol::PasswordChange& change);
+
+    // The profile of an account (password empty), nullopt when not found or failed.
+    std::optional<protocol::UserProfile> ReadProfile(std::string_view userId);
+    // Updates the twenty profile columns where ID and password match; true also when no row
+    // matched. A gender that is not a number fails as the database would.
+    bool WriteProfile(const protocol::UserProfile& profile);
+
+    // The statement as the log shows it: values quoted with single quotes doubled.
+    static std::string SearchStatementText(protocol::SearchField field, protocol::SearchMatch match,
+                                           std::string_view text);
+    // Users whose nickname is not empty and whose ID, nickname or e-mail contains or equals
+    // the text; fields cut to their widths with trailing blanks removed.
+    DbResult<std::vector<protocol::SearchRow>> SearchUsers(protocol::SearchField field,
+                                                           protocol::SearchMatch match,
+                                                           std::string_view text);
+
+    // Stores a message with the server clock as receive time. An ID that is not 8 digits is
+    // refused with an error text and nothing is stored.
+    DbResult<bool> StoreOfflineMessage(std::string_view sender, std::string_view recipient,
+                                       bool richText, std::string_view brief,
+                                       std::string_view body);
+    // Every stored message for the user (the whole result set is read and closed before
+    // this returns, so delivery never holds the connection).
+    DbResult<std::vector<OfflineMessage>> FetchOfflineMessages(std::string_view userId);
+    // Deletes one delivered message by its key.
+    bool DeleteOfflineMessage(std::string_view msgId);
+
+private:
+    struct Impl;
+    bool UpdateOnline(std::string_view statement, std::string_view userId);
+    void ReportUpdateFailure(const std::string& text);
+
+    ServerLog& m_log;
+    EventLog& m_events;
+    mutable std::mutex m_mutex;  // one statement at a time on the one connection
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace talvorine::server
