@@ -442,31 +442,33 @@ bool RegistryDocument::KeyExists(std::string_view path) const {
 }
 
 StoredKey& RegistryDocument::CreateKey(std::string_view root, std::string_view path) {
-    // Each prefix of the path from the first segment below the root, parents first. A parent
-    // keeps the case it was first created with; only the new segments take the caller's.
+    // Each prefix of the path from the first segment below the root, parents first. Existing
+    // keys (also those only implied by sections below them) keep the case they were first
+    // created with; only the new segments take the caller's.
+    StoredKey* key = FindKey(root);
+    std::string spelled(key != nullptr ? std::string_view(key->path) : root);
     std::size_t end = root.size();
-    StoredKey* key = nullptr;
     while (end < path.size()) {
-        end = std::min(path.find('\\', end + 1), path.size());
+        const std::size_t start = end + 1;
+        end = std::min(path.find('\\', start), path.size());
         const std::string_view prefix = path.substr(0, end);
+        spelled += '\\';
+        spelled.append(path.substr(start, end - start));
         key = FindKey(prefix);
-        if (key == nullptr) {
-            std::string name(prefix);
-            // Keep an implicit parent's case as the sections below it spell it.
-            for (const StoredKey& below : keys) {
-                if (IsBelow(below.path, prefix)) {
-                    name = below.path.substr(0, prefix.size());
-                    break;
-                }
-            }
-            key = &keys.emplace_back(StoredKey{std::move(name), {}});
+        if (key != nullptr) {
+            spelled = key->path;
+            continue;
         }
+        for (const StoredKey& below : keys) {
+            if (IsBelow(below.path, prefix)) {
+                spelled = below.path.substr(0, prefix.size());
+                break;
+            }
+        }
+        key = &keys.emplace_back(StoredKey{spelled, {}});
     }
     if (key == nullptr) {
-        key = FindKey(path);
-        if (key == nullptr) {
-            key = &keys.emplace_back(StoredKey{std::string(path), {}});
-        }
+        key = &keys.emplace_back(StoredKey{std::string(path), {}});
     }
     return *key;
 }
