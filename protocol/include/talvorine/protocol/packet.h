@@ -29,11 +29,15 @@ struct PacketHeader {
 };
 
 // Sends a header of `type` (its low byte) and exactly `body` (empty: no body).
-void SendPacket(SocketHandle socket, int type, std::span<const std::uint8_t> body, int timeoutSeconds);
+void SendPacket(SocketHandle socket, int type, std::span<const std::uint8_t> body,
+                int timeoutSeconds);
 // A packet with no body.
 void SendPacket(SocketHandle socket, int type, int timeoutSeconds);
 // A text body: the bytes before the first NUL of `text`, then one NUL.
 void SendTextPacket(SocketHandle socket, int type, std::string_view text, int timeoutSeconds);
+// Sends `header` as it stands (a relay keeps the received one) and the first
+// header.bodyLength bytes of `body`; a shorter `body` is a caller's error
+// (std::invalid_argument, nothing sent).
 void SendHeaderAndBody(SocketHandle socket, const PacketHeader& header,
                        std::span<const std::uint8_t> body, int timeoutSeconds);
 
