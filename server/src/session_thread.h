@@ -1,0 +1,80 @@
+#pragma once
+// The thread of one session: login with the connect-back, the request loop and the end of the
+// session. Messages and relayed requests go to the recipient's notification connection under
+// the recipient's notification lock.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "talvorine/protocol/catalogue.h"
+#include "talvorine/protocol/packet.h"
+
+namespace talvorine::server {
+
+class Session;
+class SessionCore;
+
+class SessionThread {
+public:
+    SessionThread(std::shared_ptr<SessionCore> core, std::shared_ptr<Session> session);
+    SessionThread(const SessionThread&) = delete;
+    SessionThread& operator=(const SessionThread&) = delete;
+
+    // Serves the session from login to its end; never throws.
+    void Run();
+
+private:
+    enum class Next { Continue, End };
+
+    bool Login();
+    void RequestLoop();
+    Next Dispatch(const protocol::PacketHeader& request);
+    void EndSession();
+
+    Next SetStatus(const protocol::PacketHeader& request);
+    void QueryStatus(const protocol::PacketHeader& request);
+    Next Logout();
+    Next UnknownRequest();
+    void LiveMessage(const protocol::PacketHeader& request);
+    void OfflineMessage(const protocol::PacketHeader& request);
+    void DeliverOfflineMessages();
+    void RelayRequest(const protocol::PacketHeader& request);
+
+    // The recipient ID of a message request; replies "packet size error" and raises when the
+    // body is not exactly one UserId field.
+    std::string RecipientOf(const protocol::PacketHeader& request);
+    // Receives the message record that follows a message request into `record`; replies
+    // "packet size error" and raises when it is shorter than a record.
+    protocol::PacketHeader ReceiveRecord(std::span<std::uint8_t> record);
+    // Pushes a live message to the recipient and returns the recipient's answer text.
+    // Frees the record as soon as it is sent. No answer body gives nullopt.
+    std::optional<std::string> PushLiveMessage(Session& recipient,
+                                               const protocol::PacketHeader& header,
+                                               std::vector<std::uint8_t>& record);
+    // Out of memory for a message: logs `what`, replies "Server internal error" and ends.
+    [[noreturn]] void OutOfMemory(int replyType, const std::string& what);
+
+    void Reply(int type);
+    void Reply(int type, std::string_view text);
+    // Replies and raises `text` so that the session ends with it as the reason.
+    [[noreturn]] void ReplyAndEnd(int type, std::string_view text);
+    [[noreturn]] void ReplyAndEnd(int type, std::string_view text, std::string_view reason);
+
+    std::shared_ptr<SessionCore> m_core;
+    std::shared_ptr<Session> m_session;
+    bool m_inOnlineUsers = false;
+    // Reused for every request and for the recipient's answer to a relayed message.
+    std::array<std::uint8_t, protocol::Capacity::ServerRequest> m_request{};
+};
+
+// Drops what an earlier, timed-out exchange left unread on a notification connection, so a
+// late answer is not taken for the answer to the next message.
+void DiscardStaleAnswers(protocol::SocketHandle notification);
+
+}  // namespace talvorine::server
