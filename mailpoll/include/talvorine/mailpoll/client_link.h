@@ -1,0 +1,32 @@
+#pragma once
+// The contract with the messenger client: the poller's single-instance channel, which also
+// receives the client's messages, and the client's channel, to which the poller announces mail.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace talvorine::mailpoll {
+
+inline constexpr std::string_view PollerChannelBase = "Talvorine PostSentry";
+inline constexpr std::string_view ClientChannelBase = "Talvorine Messenger";
+inline constexpr std::string_view EmbeddingArgument = "-Embedding";
+
+enum class ClientMessage {
+    Close = 1,    // the client exits: the poller closes
+    Show = 2,     // the client's "Post Sentry" command: show and activate the window
+    NewMail = 3,  // from the poller: mail found while its window is hidden or minimised
+};
+
+// "1", "2" or "3"; anything else is nullopt.
+std::optional<ClientMessage> ParseClientMessage(std::string_view line);
+std::string ClientMessageLine(ClientMessage message);
+
+// The per-desktop channel names.
+std::string PollerChannelName();
+std::string ClientChannelName();
+
+// Sends "3" to the client's channel. False when the client does not run.
+bool AnnounceNewMail(std::string_view clientChannel);
+
+}  // namespace talvorine::mailpoll
