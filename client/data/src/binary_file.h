@@ -1,0 +1,69 @@
+#pragma once
+// Descriptor-level helpers shared by the binary files of the client's local data. Every read
+// says how many bytes it got, so callers check lengths before they use a byte.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace talvorine::client::data::detail {
+
+// An owned file descriptor; closing also drops any flock held through it.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { Close(); }
+
+    int Get() const { return m_fd; }
+    bool IsOpen() const { return m_fd >= 0; }
+    int Release();
+    void Close();
+
+private:
+    int m_fd = -1;
+};
+
+// "<path>: <system text>", cut to 255 bytes as the store's error texts are.
+std::string FileErrorText(const std::filesystem::path& path, int error);
+[[noreturn]] void ThrowFileError(const std::filesystem::path& path, int error);
+
+// Reads up to buffer.size() bytes at offset, retrying short reads; returns the count read
+// (smaller only at the end of the file). Throws DataError on a read error.
+std::size_t ReadAt(int fd, std::uint64_t offset, std::span<std::uint8_t> buffer,
+                   const std::filesystem::path& path);
+// Writes all bytes at offset. Throws DataError on failure.
+void WriteAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes,
+             const std::filesystem::path& path);
+std::uint64_t FileLength(int fd, const std::filesystem::path& path);
+void Truncate(int fd, std::uint64_t length, const std::filesystem::path& path);
+void Sync(int fd, const std::filesystem::path& path);
+// Makes a rename or unlink in `folder` durable. Errors are ignored: not every file system
+// lets a folder be synced.
+void SyncFolder(const std::filesystem::path& folder);
+
+inline std::uint32_t LoadLe32(std::span<const std::uint8_t> bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+inline void StoreLe32(std::span<std::uint8_t> bytes, std::uint32_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value);
+    bytes[1] = static_cast<std::uint8_t>(value >> 8);
+    bytes[2] = static_cast<std::uint8_t>(value >> 16);
+    bytes[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+inline void StoreLe16(std::span<std::uint8_t> bytes, std::uint16_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value);
+    bytes[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+}  // namespace talvorine::client::data::detail
