@@ -12,13 +12,17 @@ bool Succeeded(SQLRETURN rc) {
     return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO;
 }
 
-[[noreturn]] void Throw(std::string_view what, SQLSMALLINT type, SQLHANDLE handle) {
+OdbcError MakeError(std::string_view what, SQLSMALLINT type, SQLHANDLE handle) {
     auto diagnostics = CollectDiagnostics(type, handle);
     std::string text = DiagnosticsText(diagnostics);
     if (text.empty()) {
         text = std::string(what) + " failed";
     }
-    throw OdbcError(std::move(text), std::move(diagnostics));
+    return OdbcError(std::move(text), std::move(diagnostics));
+}
+
+[[noreturn]] void Throw(std::string_view what, SQLSMALLINT type, SQLHANDLE handle) {
+    throw MakeError(what, type, handle);
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -198,16 +202,24 @@ std::int64_t Connection::Execute(std::string_view sql, std::span<const Parameter
 
 // ------------------------------------------------------------------------------- Statement
 
-Statement::Statement(Connection& connection) {
+Statement::Statement(Connection& connection) : m_connection(&connection) {
     if (!connection.IsConnected()) {
-        throw OdbcError("not connected to the database", {});
+        connection.SetLastDiagnostic("not connected to the database");
+        throw OdbcError(connection.LastDiagnostic(), {});
     }
-    m_handle = Handle(SQL_HANDLE_STMT, connection.Get());
+    try {
+        m_handle = Handle(SQL_HANDLE_STMT, connection.Get());
+    } catch (const OdbcError& error) {
+        connection.SetLastDiagnostic(error.what());
+        throw;
+    }
 }
 
 void Statement::Check(SQLRETURN rc, std::string_view what) const {
     if (!Succeeded(rc)) {
-        Throw(what, SQL_HANDLE_STMT, m_handle.Get());
+        OdbcError error = MakeError(what, SQL_HANDLE_STMT, m_handle.Get());
+        m_connection->SetLastDiagnostic(error.what());
+        throw error;
     }
 }
 

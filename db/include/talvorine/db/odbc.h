@@ -116,6 +116,7 @@ private:
     void Check(SQLRETURN rc, std::string_view what) const;
     std::string ReadColumn(int column, bool& isNull) const;
 
+    Connection* m_connection;
     Handle m_handle;
     std::vector<std::string> m_columnNames;
     std::vector<std::optional<std::string>> m_row;

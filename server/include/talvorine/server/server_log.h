@@ -136,7 +136,7 @@ private:
     std::filesystem::path m_serverFolder;
     LogSettings m_settings;
     std::FILE* m_console;
-    std::mutex m_lock;  // makes each file write whole
+    mutable std::mutex m_lock;  // makes each file write whole
     int m_fd = -1;
     std::filesystem::path m_filePath;
 };

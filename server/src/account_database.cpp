@@ -1,0 +1,500 @@
+#include "talvorine/server/account_database.h"
+
+#include <charconv>
+#include <ctime>
+
+#include "talvorine/db/odbc.h"
+#include "talvorine/platform/text.h"
+#include "talvorine/server/event_log.h"
+#include "talvorine/server/server_log.h"
+
+namespace talvorine::server {
+
+namespace {
+
+using db::OdbcError;
+using db::Parameter;
+using db::Statement;
+using protocol::IsValidUserId;
+
+constexpr std::size_t MaxErrorText = 255;
+constexpr std::size_t MaxPassword = 16;
+constexpr std::string_view InvalidUserIdText = "invalid user ID";
+
+std::string ErrorText(std::string_view text) {
+    return std::string(platform::CutUtf8(text, MaxErrorText));
+}
+
+// A column value as the server reads every value: text with trailing blanks removed.
+std::string Trimmed(const Statement& statement, std::string_view column) {
+    return std::string(db::TrimTrailing(statement.Text(column)));
+}
+
+std::string Cut(std::string_view text, std::size_t width) {
+    return std::string(platform::CutUtf8(text, width - 1));
+}
+
+// Leading decimal digits as a number; empty or non-numeric text gives 0.
+std::uint64_t LeadingNumber(std::string_view text) {
+    std::uint64_t value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+std::optional<std::int64_t> ParseInteger(std::string_view text) {
+    text = db::TrimTrailing(text);
+    while (!text.empty() && text.front() == ' ') {
+        text.remove_prefix(1);
+    }
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string_view SearchColumn(protocol::SearchField field) {
+    switch (field) {
+        case protocol::SearchField::Id:
+            return "ID";
+        case protocol::SearchField::Nickname:
+            return "Nickname";
+        case protocol::SearchField::Email:
+            return "Email";
+    }
+    return "ID";
+}
+
+constexpr std::string_view SearchHead =
+    "SELECT id, Nickname, Email FROM USERS WHERE Nickname <> '' AND ";
+
+}  // namespace
+
+struct AccountDatabase::Impl {
+    db::Environment environment;
+    db::Connection connection{environment};
+    std::string lastError;
+
+    // Runs one piece of work on the connection; a lost link is connected again once and
+    // the work repeated.
+    template <class Work>
+    auto Run(Work&& work) {
+        try {
+            return work(connection);
+        } catch (const OdbcError& error) {
+            if (!error.IsConnectionLost()) {
+                throw;
+            }
+            connection.Reconnect();
+            return work(connection);
+        }
+    }
+};
+
+AccountDatabase::AccountDatabase(ServerLog& log, EventLog& events)
+    : m_log(log), m_events(events), m_impl(std::make_unique<Impl>()) {}
+
+AccountDatabase::~AccountDatabase() = default;
+
+bool AccountDatabase::Open(std::string_view dataSourceName) {
+    std::lock_guard lock(m_mutex);
+    try {
+        m_impl->connection.ConnectDsn(dataSourceName, "", "");
+        m_impl->lastError.clear();
+        return true;
+    } catch (const OdbcError& error) {
+        m_impl->lastError = ErrorText(error.what());
+        return false;
+    }
+}
+
+bool AccountDatabase::IsOpen() const {
+    std::lock_guard lock(m_mutex);
+    return m_impl->connection.IsConnected();
+}
+
+std::string AccountDatabase::LastError() const {
+    std::lock_guard lock(m_mutex);
+    return m_impl->lastError;
+}
+
+void AccountDatabase::Close() {
+    if (!IsOpen()) {
+        return;
+    }
+    ResetOnlineFlags();
+    m_log.Event(LogKind::Always(), "Closing database ...", LineEnd::No);
+    {
+        std::lock_guard lock(m_mutex);
+        m_impl->connection.Disconnect();
+    }
+    m_log.Text(LogKind::Always(), "OK.");
+}
+
+void AccountDatabase::ReportUpdateFailure(const std::string& text) {
+    m_events.Error("Failed to update database - " + text);
+    m_log.Always("Failed to update database - " + text);
+}
+
+bool AccountDatabase::UpdateOnline(std::string_view statement, std::string_view userId) {
+    std::string error;
+    {
+        std::lock_guard lock(m_mutex);
+        try {
+            m_impl->Run([&](db::Connection& connection) {
+                Statement s(connection);
+                if (userId.empty()) {
+                    s.ExecDirect(statement);
+                } else {
+                    s.ExecDirect(statement, {Parameter(userId)});
+                }
+                return 0;
+            });
+            return true;
+        } catch (const OdbcError& e) {
+            error = ErrorText(e.what());
+            m_impl->lastError = error;
+        }
+    }
+    ReportUpdateFailure(error);
+    return false;
+}
+
+bool AccountDatabase::ResetOnlineFlags() {
+    return UpdateOnline("UPDATE USERS SET Online=FALSE", {});
+}
+
+bool AccountDatabase::SetOnline(std::string_view userId, bool online) {
+    if (!IsValidUserId(userId)) {
+        return false;  // no account can have this ID
+    }
+    return UpdateOnline(online ? "UPDATE USERS SET Online=TRUE WHERE ID=?"
+                               : "UPDATE USERS SET Online=FALSE WHERE ID=?",
+                        userId);
+}
+
+PasswordCheck AccountDatabase::CheckPassword(std::string_view userId, std::string_view password) {
+    if (password.empty() || password.size() > MaxPassword || !IsValidUserId(userId)) {
+        return PasswordCheck::Refused;
+    }
+    std::string error;
+    {
+        std::lock_guard lock(m_mutex);
+        try {
+            return m_impl->Run([&](db::Connection& connection) {
+                Statement s(connection);
+                s.ExecDirect("SELECT Password, Disabled FROM USERS WHERE ID=?",
+                             {Parameter(userId)});
+                if (!s.Fetch()) {
+                    return PasswordCheck::Refused;
+                }
+                std::string stored(platform::CutUtf8(Trimmed(s, "Password"), MaxPassword));
+                std::string disabled = Trimmed(s, "Disabled");
+                s.CloseCursor();
+                if (stored != password) {
+                    return PasswordCheck::Refused;
+                }
+                bool isDisabled = disabled.empty() || disabled.front() != '0';
+                return isDisabled ? PasswordCheck::AcceptedDisabled : PasswordCheck::Accepted;
+            });
+        } catch (const OdbcError& e) {
+            error = ErrorText(e.what());
+        }
+    }
+    m_log.Always("Error: GetPasswordError(). (" + error + ")");
+    return PasswordCheck::Refused;
+}
+
+std::optional<protocol::AccountCredentials> AccountDatabase::CreateAccount() {
+    std::string error;
+    {
+        // Both statements under one lock, so two requests of this server never pick one ID.
+        std::lock_guard lock(m_mutex);
+        try {
+            return m_impl->Run([&](db::Connection& connection) {
+                Statement query(connection);
+                query.ExecDirect("SELECT Max(ID) AS NewID FROM USERS");
+                std::string largest;
+                if (query.Fetch()) {
+                    largest = Trimmed(query, "NewID");
+                }
+                query.CloseCursor();
+                std::uint64_t next = LeadingNumber(largest) + 1;
+                if (next > 99999999) {
+                    throw OdbcError("every eight-digit account ID is taken", {});
+                }
+                char id[16];
+                std::snprintf(id, sizeof(id), "%08u", static_cast<unsigned>(next));
+                Statement insert(connection);
+                insert.ExecDirect(
+                    "INSERT INTO USERS (ID, Password) VALUES (?, ?)",
+                    {Parameter(std::string_view(id)), Parameter(std::string_view(id))});
+                return std::optional<protocol::AccountCredentials>(
+                    protocol::AccountCredentials{id, id});
+            });
+        } catch (const OdbcError& e) {
+            error = ErrorText(e.what());
+        }
+    }
+    m_log.Always("Error: Failed to create new account ID. (" + error + ")");
+    return std::nullopt;
+}
+
+bool AccountDatabase::ChangePassword(const protocol::PasswordChange& change) {
+    if (CheckPassword(change.userId, change.oldPassword) == PasswordCheck::Refused) {
+        return false;
+    }
+    // An empty password could never be used to log in again: refuse it rather than lock the
+    // account out.
+    if (change.newPassword.empty() || change.newPassword.size() > MaxPassword) {
+        return false;
+    }
+    std::string error;
+    {
+        std::lock_guard lock(m_mutex);
+        try {
+            m_impl->Run([&](db::Connection& connection) {
+                Statement s(connection);
+                s.ExecDirect("UPDATE USERS SET Password=? WHERE ID=? AND Password=?",
+                             {Parameter(std::string_view(change.newPassword)),
+                              Parameter(std::string_view(change.userId)),
+                              Parameter(std::string_view(change.oldPassword))});
+                return 0;
+            });
+            return true;
+        } catch (const OdbcError& e) {
+            error = ErrorText(e.what());
+        }
+    }
+    m_log.Always("Error: Failed to change password. (" + error + ")");
+    return false;
+}
+
+std::optional<protocol::UserProfile> AccountDatabase::ReadProfile(std::string_view userId) {
+    if (!IsValidUserId(userId)) {
+        return std::nullopt;
+    }
+    std::string error;
+    {
+        std::lock_guard lock(m_mutex);
+        try {
+            return m_impl->Run([&](db::Connection& connection) {
+                Statement s(connection);
+                s.ExecDirect("SELECT * FROM USERS WHERE ID=?", {Parameter(userId)});
+                if (!s.Fetch()) {
+                    return std::optional<protocol::UserProfile>();
+                }
+                protocol::UserProfile profile;
+                profile.userId = std::string(userId);
+                // The first two fields (ID and password) are the caller's, never the table's.
+                for (std::size_t i = 2; i < protocol::ProfileFields.size(); ++i) {
+                    const auto& field = protocol::ProfileFields[i];
+                    auto column = s.FindColumn(field.name);
+                    if (column && s.Value(*column)) {
+                        profile.*field.member =
+                            Cut(db::TrimTrailing(*s.Value(*column)), field.width);
+                    }
+                }
+                s.CloseCursor();
+                return std::optional<protocol::UserProfile>(std::move(profile));
+            });
+        } catch (const OdbcError& e) {
+            error = ErrorText(e.what());
+        }
+    }
+    m_log.Always("Error: Failed to get user (" + std::string(userId) + ") info. (" + error + ")");
+    return std::nullopt;
+}
+
+bool AccountDatabase::WriteProfile(const protocol::UserProfile& profile) {
+    std::string error;
+    auto gender = ParseInteger(profile.gender);
+    if (!IsValidUserId(profile.userId)) {
+        error = std::string(InvalidUserIdText);
+    } else if (!gender) {
+        error = "Gender is not a number";
+    } else {
+        // The profile fields in statement order (the table's, not the record's).
+        static constexpr std::string_view Columns[] = {
+            "RealName", "Nickname",   "Gender",   "Birthday",    "Email",
+            "HomePage", "Address",    "City",     "State",       "Country",
+            "Zip",      "Phone",      "Fax",      "MobilePhone", "BeepPager",
+            "Company",  "Department", "Position", "Occupation",  "Description"};
+        std::vector<std::string> texts;
+        std::vector<Parameter> parameters;
+        texts.reserve(std::size(Columns));
+        std::string sql = "UPDATE USERS SET ";
+        for (std::string_view name : Columns) {
+            if (sql.size() > 17) {
+                sql += ", ";
+            }
+            sql += std::string(name) + "=?";
+            if (name == "Gender") {
+                parameters.emplace_back(*gender);
+                continue;
+            }
+            for (const auto& field : protocol::ProfileFields) {
+                if (field.name == name) {
+                    texts.push_back(Cut(profile.*field.member, field.width));
+                    parameters.emplace_back(std::string_view(texts.back()));
+                }
+            }
+        }
+        sql += " WHERE ID=? AND Password=?";
+        parameters.emplace_back(std::string_view(profile.userId));
+        parameters.emplace_back(std::string_view(profile.password));
+
+        std::lock_guard lock(m_mutex);
+        try {
+            m_impl->Run([&](db::Connection& connection) {
+                Statement s(connection);
+                s.ExecDirect(sql, parameters);
+                return 0;
+            });
+            return true;
+        } catch (const OdbcError& e) {
+            error = ErrorText(e.what());
+        }
+    }
+    m_log.Always("Error: Failed to change user (" + std::string(profile.userId) + ") info. (" +
+                 error + ")");
+    return false;
+}
+
+std::string AccountDatabase::SearchStatementText(protocol::SearchField field,
+                                                 protocol::SearchMatch match,
+                                                 std::string_view text) {
+    std::string sql(SearchHead);
+    sql += SearchColumn(field);
+    if (match == protocol::SearchMatch::Contains) {
+        sql += " LIKE '%" + db::QuoteLiteral(text) + "%'";
+    } else {
+        sql += "='" + db::QuoteLiteral(text) + "'";
+    }
+    return sql;
+}
+
+DbResult<std::vector<protocol::SearchRow>> AccountDatabase::SearchUsers(protocol::SearchField field,
+                                                                        protocol::SearchMatch match,
+                                                                        std::string_view text) {
+    std::string sql(SearchHead);
+    sql += SearchColumn(field);
+    std::string value(text);
+    if (match == protocol::SearchMatch::Contains) {
+        sql += " LIKE ?";
+        value = "%" + value + "%";
+    } else {
+        sql += "=?";
+    }
+    DbResult<std::vector<protocol::SearchRow>> result;
+    std::lock_guard lock(m_mutex);
+    try {
+        result.value = m_impl->Run([&](db::Connection& connection) {
+            Statement s(connection);
+            s.ExecDirect(sql, {Parameter(std::string_view(value))});
+            std::vector<protocol::SearchRow> rows;
+            while (s.Fetch()) {
+                auto column = [&](int index) {
+                    const auto& v = s.Value(index);
+                    return std::string(db::TrimTrailing(v ? *v : std::string()));
+                };
+                rows.push_back({Cut(column(0), 9), Cut(column(1), 65), Cut(column(2), 256)});
+            }
+            return rows;
+        });
+    } catch (const OdbcError& e) {
+        result.error = ErrorText(e.what());
+    }
+    return result;
+}
+
+DbResult<bool> AccountDatabase::StoreOfflineMessage(std::string_view sender,
+                                                    std::string_view recipient, bool richText,
+                                                    std::string_view brief, std::string_view body) {
+    DbResult<bool> result;
+    if (!IsValidUserId(sender) || !IsValidUserId(recipient)) {
+        result.error = std::string(InvalidUserIdText);
+        return result;
+    }
+    std::string shortBrief = Cut(brief, protocol::Size::MessageBrief);
+    auto now = static_cast<std::int64_t>(std::time(nullptr));
+    std::lock_guard lock(m_mutex);
+    try {
+        m_impl->Run([&](db::Connection& connection) {
+            Statement s(connection);
+            s.ExecDirect(
+                "INSERT INTO OFFLINEMSG (Sender, Recipient, RecvTime, Richtext, Brief, Body) "
+                "VALUES (?, ?, ?, ?, ?, ?)",
+                {Parameter(sender), Parameter(recipient), Parameter(now),
+                 Parameter(std::int64_t{richText ? 1 : 0}), Parameter(std::string_view(shortBrief)),
+                 Parameter(body)});
+            return 0;
+        });
+        result.value = true;
+    } catch (const OdbcError& e) {
+        result.error = ErrorText(e.what());
+    }
+    return result;
+}
+
+DbResult<std::vector<OfflineMessage>> AccountDatabase::FetchOfflineMessages(
+    std::string_view userId) {
+    DbResult<std::vector<OfflineMessage>> result;
+    if (!IsValidUserId(userId)) {
+        result.error = std::string(InvalidUserIdText);
+        return result;
+    }
+    std::lock_guard lock(m_mutex);
+    try {
+        result.value = m_impl->Run([&](db::Connection& connection) {
+            Statement s(connection);
+            // Oldest first, the order in which they were sent.
+            s.ExecDirect("SELECT * FROM OFFLINEMSG WHERE Recipient=? ORDER BY MsgId",
+                         {Parameter(userId)});
+            std::vector<OfflineMessage> messages;
+            while (s.Fetch()) {
+                OfflineMessage m;
+                m.msgId = Trimmed(s, "MsgId");
+                m.sender = Trimmed(s, "Sender");
+                m.recvTime = static_cast<std::uint32_t>(LeadingNumber(Trimmed(s, "RecvTime")));
+                m.richText = Trimmed(s, "RichText") == "1";
+                m.brief = Trimmed(s, "Brief");
+                m.body = s.Text("Body");  // exactly as stored, trailing blanks included
+                messages.push_back(std::move(m));
+            }
+            return messages;
+        });
+    } catch (const OdbcError& e) {
+        result.error = ErrorText(e.what());
+    }
+    return result;
+}
+
+bool AccountDatabase::DeleteOfflineMessage(std::string_view msgId) {
+    auto key = ParseInteger(msgId);
+    std::string error;
+    if (!key) {
+        error = "invalid message key";
+    } else {
+        std::lock_guard lock(m_mutex);
+        try {
+            m_impl->Run([&](db::Connection& connection) {
+                Statement s(connection);
+                s.ExecDirect("DELETE FROM OFFLINEMSG WHERE MsgId=?", {Parameter(*key)});
+                return 0;
+            });
+            return true;
+        } catch (const OdbcError& e) {
+            error = ErrorText(e.what());
+        }
+    }
+    m_log.Always("Error: Failed to delete offline message " + std::string(msgId) + ". (" + error +
+                 ")");
+    return false;
+}
+
+}  // namespace talvorine::server
