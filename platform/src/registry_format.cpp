@@ -3,12 +3,19 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <unordered_map>
 
 namespace talvorine::platform::detail {
 namespace {
 
 char FoldAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string FoldName(std::string_view name) {
+    std::string folded(name);
+    std::transform(folded.begin(), folded.end(), folded.begin(), FoldAscii);
+    return folded;
 }
 
 bool StartsWithName(std::string_view text, std::string_view prefix) {
@@ -253,7 +260,10 @@ public:
                 current = document.FindKey(path);
                 if (current == nullptr) {
                     current = &document.keys.emplace_back(StoredKey{path, {}});
+                    m_valueIndex.emplace_back();
                 }
+                m_currentIndex =
+                    &m_valueIndex[static_cast<std::size_t>(current - document.keys.data())];
                 continue;
             }
             if (trimmed.front() != '"' && trimmed.front() != '@') {
@@ -364,11 +374,15 @@ private:
         if (!ReadValueData(rest, value, m_error)) {
             return false;
         }
-        if (StoredValue* existing = key.FindValue(value.name)) {
-            existing->value = std::move(value.value);  // a later line wins, as on import
-            existing->foreignText = std::move(value.foreignText);
-        } else {
+        // A later line for the same name wins, as on import. The index keeps this linear in
+        // the number of values, which matters for hives read on every operation.
+        const auto [slot, added] =
+            m_currentIndex->try_emplace(FoldName(value.name), key.values.size());
+        if (added) {
             key.values.push_back(std::move(value));
+        } else {
+            key.values[slot->second].value = std::move(value.value);
+            key.values[slot->second].foreignText = std::move(value.foreignText);
         }
         return true;
     }
@@ -385,6 +399,9 @@ private:
     std::size_t m_line = 0;
     bool m_sawContent = false;
     std::string m_error;
+    // Per key (parallel to the document's keys): folded value name -> index in its values.
+    std::vector<std::unordered_map<std::string, std::size_t>> m_valueIndex;
+    std::unordered_map<std::string, std::size_t>* m_currentIndex = nullptr;
 };
 
 void AppendHexData(std::string& out, std::size_t lineStart, std::string_view prefix,

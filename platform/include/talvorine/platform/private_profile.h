@@ -3,6 +3,11 @@
 // section and key names compare without regard to case, lines stay in file order, untouched
 // lines stay as they were, writes create missing sections and files, and every rewrite is
 // atomic (temporary file in the same folder + rename). The file is opened for one operation.
+//
+// Names and values are trimmed of surrounding blanks on reading. An existing file keeps its own
+// line ends (CRLF or LF) on rewrite; a new file gets LF. Writes refuse (errno EINVAL) text that
+// would not read back as written: line breaks or NUL, a key holding "=" or beginning with "["
+// or ";". The folder must exist: a write does not create it.
 
 #include <cstddef>
 #include <filesystem>

@@ -7,6 +7,10 @@
 // exclusive flock, written to a temporary file in the same folder and renamed over the hive.
 // A hive file that cannot be parsed is renamed aside ("<file>.damaged-YYYYmmdd-HHMMSS"),
 // reported through the warning handler, and treated as empty; it is never overwritten.
+//
+// The lock is taken on "<file>.lock" beside the hive, which is never renamed. Files are read
+// as UTF-8 with CRLF or LF line ends and written with LF; strings escape \\ and \" as exports
+// do, and \n, \r, \0 for the control characters a line cannot hold.
 
 #include <cstdint>
 #include <filesystem>
