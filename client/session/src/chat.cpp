@@ -1,0 +1,282 @@
+#include "talvorine/client/session/chat.h"
+
+#include <arpa/inet.h>
+
+#include <cctype>
+
+#include "talvorine/client/session/texts.h"
+#include "talvorine/platform/text.h"
+#include "talvorine/protocol/net_error.h"
+#include "talvorine/protocol/packet.h"
+#include "wire_util.h"
+
+namespace talvorine::client::session {
+
+namespace pt = protocol::PacketType;
+using protocol::NetError;
+
+namespace {
+
+bool IsBlank(std::string_view text) {
+    for (const char c : text) {
+        if (!std::isspace(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::filesystem::path CreateChatFileQuietly(ChatFiles& files, std::string_view peerId,
+                                            const ChatFileHead& head) {
+    try {
+        return files.Create(peerId, head);
+    } catch (const std::exception&) {
+        return {};  // a chat file that cannot be written is no reason to refuse the chat
+    }
+}
+
+}  // namespace
+
+ChatRequester::ChatRequester(RequestChannel& channel, ChatFiles& files, std::string peerId,
+                             std::string requestText)
+    : m_channel(channel),
+      m_files(files),
+      m_peerId(std::move(peerId)),
+      m_text(platform::CutUtf8(requestText, MaxChatRequestText)) {}
+
+void ChatRequester::Cancel() {
+    m_closing = true;
+    m_waker.Wake();
+}
+
+ChatStepResult ChatRequester::Run() {
+    ChatStepResult result;
+    WakeableSocket listening(m_waker);
+    WakeableSocket direct(m_waker);
+    try {
+        const int listenResult = protocol::ListenOn(listening.Ref(), 0);
+        listening.Register();
+        if (listenResult != 0) {
+            throw NetError(protocol::LastSocketErrorText());
+        }
+        protocol::ChatRequest request;
+        request.address.port = protocol::LocalPort(listening.Get());
+        request.userId = m_peerId;
+        request.text = m_text;
+        const auto reply = m_channel.Exchange(pt::ChatRequest, request.Encode());
+        if (reply.code != pt::Ok) {
+            throw NetError(reply.text);
+        }
+        // The invited user's client connects when its user answers: no time-out here; the
+        // window's Cancel wakes it.
+        direct.Ref() = protocol::AcceptOn(listening.Get(), nullptr);
+        direct.Register();
+        if (!direct.IsOpen()) {
+            throw NetError(protocol::LastSocketErrorText());
+        }
+        listening.Close();
+
+        std::vector<std::uint8_t> answer(protocol::Capacity::ClientReply);
+        const auto header =
+            protocol::ReceivePacket(direct.Get(), answer, protocol::Timeout::Default);
+        const bool accepted = header.type == pt::Ok;
+        const auto answerText = detail::BodyString(header, answer);
+        ChatFileHead head;
+        head.direction = 0;
+        head.time = detail::Now();
+        head.requestText = m_text;
+        head.accepted = accepted;
+        head.reason = accepted ? std::string() : answerText;
+        const auto chatFile = CreateChatFileQuietly(m_files, m_peerId, head);
+        if (!accepted) {
+            result.failure = detail::Format(
+                Text::ChatDenied, {answerText.empty() ? Text::NoReasonGiven : answerText});
+            return result;
+        }
+        result.link = ChatLink{direct.Release(), chatFile};
+    } catch (const std::exception& e) {
+        if (m_closing) {
+            result.cancelled = true;
+        } else {
+            result.failure = e.what();
+        }
+    }
+    return result;
+}
+
+IncomingChatRequest IncomingChatRequest::From(const protocol::ChatRequest& request) {
+    return IncomingChatRequest{request.userId, request.address.address, request.address.port,
+                               request.text};
+}
+
+std::string IncomingChatRequest::AddressText() const {
+    in_addr addr{};
+    addr.s_addr = address;
+    char dotted[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &addr, dotted, sizeof dotted);
+    return dotted;
+}
+
+ChatAnswerer::ChatAnswerer(ChatFiles& files, IncomingChatRequest request)
+    : m_files(files), m_request(std::move(request)) {
+    ChatFileHead head;
+    head.direction = 1;
+    head.time = detail::Now();
+    head.requestText = m_request.text;
+    m_chatFile = CreateChatFileQuietly(m_files, m_request.requesterId, head);
+}
+
+void ChatAnswerer::Cancel() {
+    m_closing = true;
+    m_waker.Wake();
+}
+
+ChatStepResult ChatAnswerer::Answer(bool accept, std::string_view replyText) {
+    ChatStepResult result;
+    const auto reply = platform::CutUtf8(replyText, MaxChatRequestText);
+    WakeableSocket direct(m_waker);
+    try {
+        const int connectResult =
+            protocol::ConnectTo(direct.Ref(), m_request.AddressText(), m_request.port);
+        direct.Register();
+        if (connectResult != 0) {
+            throw NetError(protocol::LastSocketErrorText());
+        }
+        protocol::SendTextPacket(direct.Get(), accept ? pt::Ok : pt::Failed, reply,
+                                 protocol::Timeout::Default);
+        if (!m_chatFile.empty()) {
+            try {
+                m_files.SetAnswer(m_chatFile, accept, accept ? std::string_view() : reply);
+            } catch (const std::exception&) {
+                // A chat file that cannot be written is silent.
+            }
+        }
+        if (accept) {
+            result.link = ChatLink{direct.Release(), m_chatFile};
+        }
+    } catch (const std::exception& e) {
+        if (m_closing) {
+            result.cancelled = true;
+        } else {
+            result.failure = e.what();
+        }
+    }
+    return result;
+}
+
+ChatSession::ChatSession(ChatLink link, ChatFiles& files, std::string ownNickname,
+                         std::string peerNickname, ChatEvents& events)
+    : m_socket(std::move(link.socket)),
+      m_chatFile(std::move(link.chatFile)),
+      m_files(files),
+      m_ownNickname(std::move(ownNickname)),
+      m_peerNickname(std::move(peerNickname)),
+      m_events(events) {}
+
+ChatSession::~ChatSession() {
+    Close();
+}
+
+void ChatSession::Start() {
+    m_reader.Start([this] { ReaderBody(); });
+}
+
+void ChatSession::Append(const std::string& line) {
+    {
+        std::lock_guard lock(m_transcriptMutex);
+        m_transcript += line;
+    }
+    m_events.LineAdded(line);
+}
+
+void ChatSession::ReaderBody() {
+    std::vector<std::uint8_t> buffer(protocol::Capacity::ClientNotification);
+    try {
+        while (!m_closing) {
+            const auto header =
+                protocol::ReceivePacket(m_socket.Get(), buffer, protocol::Timeout::None);
+            if (header.type != pt::Ok) {
+                m_connected = false;
+                // Further sends show "Not connected"; the descriptor is closed by Close().
+                protocol::ShutdownSocket(m_socket.Get());
+                m_events.PeerLeft(detail::Format(Text::PeerHasQuit, {m_peerNickname}));
+                return;
+            }
+            Append(m_peerNickname + ": " + detail::BodyString(header, buffer) + "\r\n");
+        }
+    } catch (const std::exception& e) {
+        m_connected = false;
+        if (!m_closing) {
+            protocol::ShutdownSocket(m_socket.Get());
+            m_events.ConnectionFailed(e.what());
+        }
+    }
+}
+
+ChatSendResult ChatSession::Send(std::string_view text) {
+    if (!m_connected || m_closed) {
+        return {ChatSendResult::Status::Failed, std::string(Text::NotConnected)};
+    }
+    if (IsBlank(text)) {
+        return {ChatSendResult::Status::Empty, {}};
+    }
+    // NUL ends a line on the wire; what follows it would be lost silently.
+    text = text.substr(0, text.find('\0'));
+    try {
+        while (!text.empty()) {
+            auto piece = platform::CutUtf8(text, MaxChatLine);
+            if (piece.empty()) {
+                piece = text.substr(0, 1);
+            }
+            protocol::SendTextPacket(m_socket.Get(), pt::Ok, piece, protocol::Timeout::Default);
+            Append(m_ownNickname + ": " + std::string(piece) + "\r\n");
+            text.remove_prefix(piece.size());
+        }
+    } catch (const std::exception& e) {
+        return {ChatSendResult::Status::Failed, e.what()};
+    }
+    return {};
+}
+
+bool ChatSession::RequestClose(const std::function<bool(std::string_view)>& confirm,
+                               const std::function<void()>& dispatch) {
+    if (confirm && !confirm(Text::ConfirmQuitChat)) {
+        return false;
+    }
+    Close(dispatch);
+    return true;
+}
+
+void ChatSession::Close(const std::function<void()>& dispatch) {
+    if (m_closed) {
+        return;
+    }
+    m_closed = true;
+    m_closing = true;
+    if (m_reader.Running()) {
+        try {
+            protocol::SendTextPacket(m_socket.Get(), pt::Failed, Text::ByeBye,
+                                     protocol::Timeout::Default);
+        } catch (const std::exception&) {
+            // The peer may be gone already.
+        }
+        protocol::ShutdownSocket(m_socket.Get());
+    }
+    m_reader.WaitDispatching(dispatch);
+    m_socket.Close();
+    const auto transcript = Transcript();
+    if (!transcript.empty() && !m_chatFile.empty()) {
+        try {
+            m_files.SaveTranscript(m_chatFile, transcript);
+        } catch (const std::exception&) {
+            // A file error here is not shown.
+        }
+    }
+}
+
+std::string ChatSession::Transcript() const {
+    std::lock_guard lock(m_transcriptMutex);
+    return m_transcript;
+}
+
+}  // namespace talvorine::client::session

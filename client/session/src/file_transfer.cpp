@@ -1,0 +1,368 @@
+#include "talvorine/client/session/file_transfer.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <system_error>
+#include <vector>
+
+#include "talvorine/client/session/texts.h"
+#include "talvorine/platform/text.h"
+#include "talvorine/protocol/net_error.h"
+#include "talvorine/protocol/packet.h"
+#include "wire_util.h"
+
+namespace talvorine::client::session {
+
+namespace fs = std::filesystem;
+namespace pt = protocol::PacketType;
+using protocol::NetError;
+
+int TransferPercent(std::uint64_t done, std::uint32_t size) {
+    if (size == 0) {
+        return 100;
+    }
+    return static_cast<int>(done * 100 / size);
+}
+
+std::string SafeFileName(std::string_view offered) {
+    const auto slash = offered.find_last_of("/\\");
+    if (slash != std::string_view::npos) {
+        offered.remove_prefix(slash + 1);
+    }
+    if (offered.empty() || offered == "." || offered == "..") {
+        return "received file";
+    }
+    return std::string(offered);
+}
+
+namespace {
+
+std::string AddressToText(std::uint32_t address) {
+    in_addr addr{};
+    addr.s_addr = address;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &addr, text, sizeof text);
+    return text;
+}
+
+// Record writes never stop a transfer: the history is secondary to the file itself.
+void WriteQuietly(TransferRecords& records, const fs::path& record, std::string_view key,
+                  std::string_view value) {
+    if (record.empty()) {
+        return;
+    }
+    try {
+        records.Write(record, key, value);
+    } catch (const std::exception&) {
+    }
+}
+
+fs::path CreateQuietly(TransferRecords& records, std::string_view peerId,
+                       const TransferRecordStart& start) {
+    try {
+        return records.Create(peerId, start);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+// Sends all of `data`; a partial send goes on where it stopped.
+void SendAll(protocol::SocketHandle socket, std::span<const std::uint8_t> data) {
+    while (!data.empty()) {
+        const long sent = protocol::SendRaw(socket, data, protocol::Timeout::Default);
+        if (sent == 0) {
+            throw NetError(std::string(Text::ClosedByRemote));
+        }
+        if (sent < 0) {
+            throw NetError(protocol::LastSocketErrorText());
+        }
+        data = data.subspan(static_cast<std::size_t>(sent));
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Sender
+
+FileSender::FileSender(RequestChannel& channel, TransferRecords& records, std::string peerId)
+    : m_channel(channel), m_records(records), m_peerId(std::move(peerId)) {}
+
+std::optional<std::string> FileSender::Open(const fs::path& file) {
+    m_stream.close();
+    std::error_code ec;
+    if (fs::is_directory(file, ec)) {
+        return std::string(Text::DirectoryNotSupported);
+    }
+    m_stream.open(file, std::ios::binary);
+    const auto size = fs::file_size(file, ec);
+    if (!m_stream || ec) {
+        m_stream.close();
+        return std::string(Text::FailedToOpenFile);
+    }
+    m_file = fs::absolute(file, ec);
+    m_size = size;
+    return std::nullopt;
+}
+
+std::optional<std::string> FileSender::CheckSend() const {
+    if (!m_stream.is_open()) {
+        return std::string(Text::FailedToOpenFile);
+    }
+    if (m_size == 0) {
+        return std::string(Text::ZeroLengthFile);
+    }
+    if (m_size > std::numeric_limits<std::uint32_t>::max()) {
+        return std::string(Text::FileTooLarge);
+    }
+    return std::nullopt;
+}
+
+void FileSender::Cancel() {
+    m_closing = true;
+    m_waker.Wake();
+}
+
+TransferResult FileSender::Finish(TransferResult result, const std::string& failure) {
+    if (result.end == TransferResult::End::Done) {
+        WriteQuietly(m_records, m_record, "Status", Text::StatusDone);
+    } else if (m_closing) {
+        result.end = TransferResult::End::Canceled;
+        WriteQuietly(m_records, m_record, "Status", Text::StatusCanceled);
+    } else {
+        result.reason = std::string(Text::FailedPrefix) + failure;
+        WriteQuietly(m_records, m_record, "Status", result.reason);
+    }
+    result.record = m_record;
+    m_stream.close();
+    return result;
+}
+
+TransferResult FileSender::Run(const TransferProgress& progress, std::string_view description) {
+    TransferResult result;
+    if (const auto refusal = CheckSend()) {
+        result.reason = *refusal;
+        return result;
+    }
+    const auto descriptionText = platform::CutUtf8(description, MaxDescriptionBytes);
+    // Created before anything can fail, so that every end of the transfer is recorded.
+    m_record = CreateQuietly(
+        m_records, m_peerId,
+        TransferRecordStart{false, m_file.string(), Size(), std::string(descriptionText)});
+    WakeableSocket listening(m_waker);
+    WakeableSocket direct(m_waker);
+    try {
+        const int listenResult = protocol::ListenOn(listening.Ref(), 0);
+        listening.Register();
+        if (listenResult != 0) {
+            throw NetError(protocol::LastSocketErrorText());
+        }
+        protocol::FileRequest request;
+        request.address.port = protocol::LocalPort(listening.Get());
+        request.userId = m_peerId;
+        request.fileName = platform::CutUtf8(FileName(), MaxOfferedNameBytes);
+        request.fileSize = Size();
+        request.description = descriptionText;
+        const auto reply = m_channel.Exchange(pt::FileRequest, request.Encode());
+        if (reply.code != pt::Ok) {
+            throw NetError(reply.text);
+        }
+        direct.Ref() = protocol::AcceptOn(listening.Get(), nullptr);
+        direct.Register();
+        if (!direct.IsOpen()) {
+            throw NetError(protocol::LastSocketErrorText());
+        }
+        listening.Close();
+
+        std::vector<std::uint8_t> buffer(protocol::Capacity::ClientReply);
+        const auto answer =
+            protocol::ReceivePacket(direct.Get(), buffer, protocol::Timeout::Default);
+        const bool accepted = answer.type == pt::Ok;
+        WriteQuietly(m_records, m_record, "Accepted", accepted ? "1" : "0");
+        if (!accepted) {
+            result.end = TransferResult::End::Refused;
+            throw NetError(std::string(Text::TransferNotAccepted));
+        }
+
+        std::vector<std::uint8_t> chunk(TransferChunkSize);
+        std::uint64_t total = 0;
+        while (total < m_size) {
+            const auto want =
+                static_cast<std::streamsize>(std::min<std::uint64_t>(chunk.size(), m_size - total));
+            m_stream.read(reinterpret_cast<char*>(chunk.data()), want);
+            const auto got = static_cast<std::size_t>(m_stream.gcount());
+            if (got == 0) {
+                throw NetError("The file became shorter while it was being sent");
+            }
+            SendAll(direct.Get(), std::span(chunk).first(got));
+            total += got;
+            if (progress) {
+                progress(total, Size());
+            }
+        }
+        result.end = TransferResult::End::Done;
+        return Finish(std::move(result), {});
+    } catch (const std::exception& e) {
+        if (result.end != TransferResult::End::Refused) {
+            result.end = TransferResult::End::Failed;
+        }
+        return Finish(std::move(result), e.what());
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Receiver
+
+FileOffer FileOffer::From(const protocol::FileRequest& request) {
+    return FileOffer{request.userId,   request.address.address, request.address.port,
+                     request.fileName, request.fileSize,        request.description};
+}
+
+std::string FileOffer::AddressText() const {
+    return AddressToText(address);
+}
+
+FileReceiver::FileReceiver(TransferRecords& records, FileReceiveOptions options, FileOffer offer)
+    : m_records(records), m_options(std::move(options)), m_offer(std::move(offer)) {
+    m_record = CreateQuietly(
+        m_records, m_offer.senderId,
+        TransferRecordStart{true, m_offer.fileName, m_offer.size, m_offer.description});
+}
+
+ReceiveDecision FileReceiver::Decision() const {
+    switch (m_options.acceptMode) {
+        case 1:
+            return ReceiveDecision::Accept;
+        case 2:
+            return ReceiveDecision::Refuse;
+        default:
+            return ReceiveDecision::Ask;
+    }
+}
+
+std::optional<fs::path> FileReceiver::ChooseTarget(SavePrompt& prompt) const {
+    fs::path folder = m_options.receiveFolder;
+    if (m_options.useUserName) {
+        folder /= SafeFileName(m_offer.senderId);
+    }
+    std::error_code ec;
+    const bool usable = fs::is_directory(folder, ec) || fs::create_directories(folder, ec) ||
+                        fs::is_directory(folder, ec);
+    const auto name = SafeFileName(m_offer.fileName);
+    if (m_options.acceptMode == 1 && usable) {
+        const auto target = folder / name;
+        if (!fs::exists(target, ec) || m_options.overwriteMode == 0) {
+            return target;
+        }
+        if (m_options.overwriteMode == 1) {
+            for (unsigned n = 1;; ++n) {
+                const auto candidate = folder / ("(" + std::to_string(n) + ")" + name);
+                if (!fs::exists(candidate, ec)) {
+                    return candidate;
+                }
+            }
+        }
+    }
+    return prompt.AskSavePath(usable ? folder / name : fs::path(name));
+}
+
+std::optional<std::string> FileReceiver::OpenTarget(const fs::path& target) {
+    m_stream.close();
+    m_stream.open(target, std::ios::binary | std::ios::trunc);
+    if (!m_stream) {
+        return std::string(Text::FailedToCreateFile);
+    }
+    m_target = target;
+    WriteQuietly(m_records, m_record, "Accepted", "1");
+    WriteQuietly(m_records, m_record, "Saved As", target.string());
+    return std::nullopt;
+}
+
+void FileReceiver::Cancel() {
+    m_closing = true;
+    m_waker.Wake();
+}
+
+TransferResult FileReceiver::Fail(const std::string& failure) {
+    TransferResult result;
+    result.record = m_record;
+    m_stream.close();
+    if (m_closing) {
+        result.end = TransferResult::End::Canceled;
+        WriteQuietly(m_records, m_record, "Status", Text::StatusCanceled);
+    } else {
+        result.end = TransferResult::End::Failed;
+        result.reason = std::string(Text::FailedPrefix) + failure;
+        WriteQuietly(m_records, m_record, "Status", result.reason);
+    }
+    return result;
+}
+
+TransferResult FileReceiver::Receive(const TransferProgress& progress) {
+    if (!m_stream.is_open()) {
+        return Fail(std::string(Text::FailedToCreateFile));
+    }
+    WakeableSocket direct(m_waker);
+    try {
+        const int connectResult =
+            protocol::ConnectTo(direct.Ref(), m_offer.AddressText(), m_offer.port);
+        direct.Register();
+        if (connectResult != 0) {
+            throw NetError(protocol::LastSocketErrorText());
+        }
+        protocol::SendPacket(direct.Get(), pt::Ok, protocol::Timeout::Default);
+        std::vector<std::uint8_t> chunk(TransferChunkSize);
+        std::uint64_t total = 0;
+        while (total < m_offer.size) {
+            // Never more than announced: bytes after the file are not part of it.
+            const auto want = std::min<std::uint64_t>(chunk.size(), m_offer.size - total);
+            const long got = protocol::ReceiveRaw(direct.Get(), std::span(chunk).first(want), 0,
+                                                  protocol::Timeout::Default);
+            if (got == 0) {
+                throw NetError(std::string(Text::ClosedByRemote));
+            }
+            if (got < 0) {
+                throw NetError(protocol::LastSocketErrorText());
+            }
+            m_stream.write(reinterpret_cast<const char*>(chunk.data()), got);
+            if (!m_stream) {
+                throw NetError(std::strerror(errno));
+            }
+            total += static_cast<std::uint64_t>(got);
+            if (progress) {
+                progress(total, m_offer.size);
+            }
+        }
+        m_stream.close();
+        if (!m_stream) {
+            throw NetError(std::strerror(errno));
+        }
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+    WriteQuietly(m_records, m_record, "Done", "1");
+    WriteQuietly(m_records, m_record, "Status", Text::StatusDone);
+    return TransferResult{TransferResult::End::Done, {}, m_record};
+}
+
+TransferResult FileReceiver::Refuse() {
+    WriteQuietly(m_records, m_record, "Accepted", "0");
+    WakeableSocket direct(m_waker);
+    try {
+        const int connectResult =
+            protocol::ConnectTo(direct.Ref(), m_offer.AddressText(), m_offer.port);
+        direct.Register();
+        if (connectResult != 0) {
+            throw NetError(protocol::LastSocketErrorText());
+        }
+        protocol::SendPacket(direct.Get(), pt::Failed, protocol::Timeout::Default);
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+    return TransferResult{TransferResult::End::Refused, {}, m_record};
+}
+
+}  // namespace talvorine::client::session
