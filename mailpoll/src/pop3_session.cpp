@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <limits>
 
 namespace talvorine::mailpoll {
 
@@ -44,8 +45,9 @@ bool IsDigit(char c) {
 }
 
 // The decimal number at the start of `text`; nullopt when there is none or it does not fit.
-std::optional<std::uint32_t> ParseNumber(std::string_view text) {
-    std::uint32_t value = 0;
+template <typename Number = std::uint32_t>
+std::optional<Number> ParseNumber(std::string_view text) {
+    Number value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end == text.data()) {
         return std::nullopt;
@@ -54,11 +56,11 @@ std::optional<std::uint32_t> ParseNumber(std::string_view text) {
 }
 
 // The numbers that follow a blank or tab, in order, at most `wanted` of them.
-std::vector<std::uint32_t> NumbersAfterBlanks(std::string_view text, std::size_t wanted) {
-    std::vector<std::uint32_t> numbers;
+std::vector<std::uint64_t> NumbersAfterBlanks(std::string_view text, std::size_t wanted) {
+    std::vector<std::uint64_t> numbers;
     for (std::size_t i = 0; i + 1 < text.size() && numbers.size() < wanted; ++i) {
         if (IsBlank(text[i]) && IsDigit(text[i + 1])) {
-            const auto number = ParseNumber(text.substr(i + 1));
+            const auto number = ParseNumber<std::uint64_t>(text.substr(i + 1));
             if (!number) {
                 break;
             }
@@ -257,13 +259,13 @@ std::optional<MailboxStatistics> Pop3Session::Statistics() {
         return std::nullopt;
     }
     const auto numbers = NumbersAfterBlanks(std::string_view(*reply).substr(3), 2);
-    if (numbers.size() < 2) {
+    if (numbers.size() < 2 || numbers[0] > std::numeric_limits<std::uint32_t>::max()) {
         Fail(Pop3Error::NegativeReply, *reply);
         return std::nullopt;
     }
-    m_messageCount = numbers[0];
+    m_messageCount = static_cast<std::uint32_t>(numbers[0]);
     m_statDone = true;
-    return MailboxStatistics{numbers[0], numbers[1]};
+    return MailboxStatistics{m_messageCount, numbers[1]};
 }
 
 bool Pop3Session::List() {

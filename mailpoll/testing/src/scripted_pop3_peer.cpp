@@ -168,7 +168,7 @@ bool ScriptedPop3Peer::Answer(SocketHandle socket, const std::string& line,
             return true;
         }
         if (m_script.endless.contains(word)) {
-            reply << "+OK here it comes\r\n";
+            reply << "+OK ";  // and then never a line end
         } else if (const auto it = m_script.replies.find(word); it != m_script.replies.end()) {
             reply << it->second;
         } else if (word == "USER" || word == "PASS" || word == "NOOP") {

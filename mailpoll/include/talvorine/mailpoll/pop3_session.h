@@ -31,7 +31,7 @@ inline constexpr std::string_view ReplyTooLongText = "The server's reply is too 
 
 struct MailboxStatistics {
     std::uint32_t count = 0;
-    std::uint32_t totalSize = 0;
+    std::uint64_t totalSize = 0;  // a large mailbox passes 4 GB
 };
 
 class Pop3Session {
