@@ -1,0 +1,358 @@
+#include "server_harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include "talvorine/db/odbc.h"
+#include "talvorine/platform/local_channel.h"
+#include "talvorine/platform/registry_store.h"
+#include "talvorine/protocol/net_error.h"
+
+namespace talvorine::server::testing {
+
+namespace {
+
+constexpr std::string_view ServerSettingsPath =
+    "Software\\Talvorine\\Messenger Server\\Server Settings";
+constexpr std::string_view LogSettingsPath = "Software\\Talvorine\\Messenger Server\\Log Settings";
+constexpr std::string_view StartedLine = "Talvorine(R) Messenger Server started.";
+
+bool CanBind(std::uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return ok;
+}
+
+std::uint16_t BoundEphemeralPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    socklen_t length = sizeof(address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+int DecodeStatus(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return -1;
+}
+
+protocol::Socket ConnectLoopback(std::uint16_t port) {
+    protocol::Socket socket;
+    if (protocol::ConnectTo(socket.Ref(), "127.0.0.1", port) != 0) {
+        throw protocol::NetError(protocol::LastSocketErrorText());
+    }
+    return socket;
+}
+
+}  // namespace
+
+TempFolder::TempFolder(std::string_view prefix) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    m_path = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(m_path, error);
+}
+
+std::uint16_t FindFreePortPair() {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        std::uint16_t port = BoundEphemeralPort();
+        if (port != 0 && port < 65534 && CanBind(static_cast<std::uint16_t>(port + 1)) &&
+            CanBind(port)) {
+            return port;
+        }
+    }
+    throw std::runtime_error("no free port pair");
+}
+
+ServerHarness::ServerHarness() : m_root("talvorine-server"), m_port(FindFreePortPair()) {
+    std::filesystem::create_directories(ServerFolder());
+    std::filesystem::create_directories(RegistryFolder());
+    m_stopEvent = "Talvorine Messenger Server Stop Event/test-" + Root().filename().string();
+    ::setenv("TALVORINE_REGISTRY_DIR", RegistryFolder().c_str(), 1);
+    ::setenv("TALVORINE_SERVER_HOME", ServerFolder().c_str(), 1);
+    ::setenv("ODBCINI", OdbcIni().c_str(), 1);
+    ::setenv("TALVORINE_STOP_EVENT", m_stopEvent.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (Root() / "config").c_str(), 1);
+}
+
+ServerHarness::~ServerHarness() {
+    if (IsRunning()) {
+        Stop();
+    }
+    if (m_reader.joinable()) {
+        m_reader.join();
+    }
+}
+
+void ServerHarness::SetLogValue(std::string_view valueName, std::uint32_t value) {
+    m_logValues[std::string(valueName)] = value;
+}
+
+void ServerHarness::SetServerValue(std::string_view valueName, std::uint32_t value) {
+    m_serverValues[std::string(valueName)] = value;
+}
+
+void ServerHarness::WriteRegistry() {
+    platform::RegistryStore store(RegistryFolder() / "machine.reg");
+    auto settings = platform::RegistryKey::Create(store, ServerSettingsPath);
+    settings.SetDword("Port", m_port);
+    for (const auto& [name, value] : m_serverValues) {
+        settings.SetDword(name, value);
+    }
+    if (m_dsnSetting) {
+        settings.SetString("DSN", *m_dsnSetting);
+    }
+    auto log = platform::RegistryKey::Create(store, LogSettingsPath);
+    for (const auto& [name, value] : m_logValues) {
+        log.SetDword(name, value);
+    }
+}
+
+int ServerHarness::RunSetup() {
+    std::string command = std::string("'") + TALVORINE_SETUP_EXE + "' --home '" +
+                          ServerFolder().string() + "' --odbcini '" + OdbcIni().string() + "' > '" +
+                          (Root() / "setup.txt").string() + "' 2>&1";
+    int status = std::system(command.c_str());
+    m_setupDone = true;
+    return DecodeStatus(status);
+}
+
+void ServerHarness::Launch(const std::vector<std::string>& arguments) {
+    if (!m_setupDone && RunSetup() != 0) {
+        throw std::runtime_error("the set-up program failed");
+    }
+    WriteRegistry();
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    pid_t parent = ::getpid();
+    pid_t child = ::fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a crashed test
+        if (::getppid() != parent) {
+            ::_exit(127);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::dup2(pipeFds[1], STDERR_FILENO);
+        std::vector<char*> argv;
+        std::string program = TALVORINE_SERVER_EXE;
+        argv.push_back(program.data());
+        std::vector<std::string> copies(arguments);
+        for (auto& a : copies) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    m_pid = child;
+    m_exitCode.reset();
+    {
+        std::lock_guard lock(m_outputMutex);
+        m_output.clear();
+        m_outputClosed = false;
+    }
+    if (m_reader.joinable()) {
+        m_reader.join();
+    }
+    int readFd = pipeFds[0];
+    m_reader = std::thread([this, readFd] { ReadConsole(readFd); });
+}
+
+void ServerHarness::ReadConsole(int fd) {
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        std::lock_guard lock(m_outputMutex);
+        if (n <= 0) {
+            m_outputClosed = true;
+            m_outputChanged.notify_all();
+            break;
+        }
+        m_output.append(buffer, static_cast<std::size_t>(n));
+        m_outputChanged.notify_all();
+    }
+    ::close(fd);
+}
+
+bool ServerHarness::Start(std::chrono::milliseconds timeout) {
+    Launch();
+    return WaitForConsole(StartedLine, timeout);
+}
+
+std::string ServerHarness::ConsoleOutput() const {
+    std::lock_guard lock(m_outputMutex);
+    return m_output;
+}
+
+bool ServerHarness::WaitForConsole(std::string_view text, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(m_outputMutex);
+    return m_outputChanged.wait_for(lock, timeout, [&] {
+        return m_output.find(text) != std::string::npos || m_outputClosed;
+    }) && m_output.find(text) != std::string::npos;
+}
+
+std::optional<int> ServerHarness::WaitForExit(std::chrono::milliseconds timeout) {
+    if (m_exitCode) {
+        return m_exitCode;
+    }
+    if (m_pid < 0) {
+        return std::nullopt;
+    }
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        int status = 0;
+        pid_t done = ::waitpid(m_pid, &status, WNOHANG);
+        if (done == m_pid) {
+            m_exitCode = DecodeStatus(status);
+            if (m_reader.joinable()) {
+                m_reader.join();
+            }
+            return m_exitCode;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
+bool ServerHarness::IsRunning() const {
+    if (m_pid < 0 || m_exitCode) {
+        return false;
+    }
+    int status = 0;
+    pid_t done = ::waitpid(m_pid, &status, WNOHANG);
+    if (done == m_pid) {
+        m_exitCode = DecodeStatus(status);
+        return false;
+    }
+    return true;
+}
+
+int ServerHarness::Stop(std::chrono::milliseconds timeout) {
+    if (!IsRunning()) {
+        return m_exitCode.value_or(-1);
+    }
+    platform::SendChannelLine(m_stopEvent, "set");
+    if (auto code = WaitForExit(timeout)) {
+        return *code;
+    }
+    ::kill(m_pid, SIGKILL);
+    WaitForExit(10s);
+    return -1;
+}
+
+int ServerHarness::StopWithSignal(int signal, std::chrono::milliseconds timeout) {
+    if (!IsRunning()) {
+        return m_exitCode.value_or(-1);
+    }
+    ::kill(m_pid, signal);
+    if (auto code = WaitForExit(timeout)) {
+        return *code;
+    }
+    ::kill(m_pid, SIGKILL);
+    WaitForExit(10s);
+    return -1;
+}
+
+std::vector<std::filesystem::path> ServerHarness::LogFiles() const {
+    std::vector<std::filesystem::path> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(LogFolder(), error)) {
+        files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string ServerHarness::LogText() const {
+    auto files = LogFiles();
+    if (files.empty()) {
+        return {};
+    }
+    std::ifstream in(files.back(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void ServerHarness::Execute(const std::string& sql) {
+    db::Environment environment;
+    db::Connection connection(environment);
+    connection.ConnectDsn("Talvorine Messenger Server");
+    connection.Execute(sql);
+}
+
+std::vector<Row> ServerHarness::Query(const std::string& sql) {
+    db::Environment environment;
+    db::Connection connection(environment);
+    connection.ConnectDsn("Talvorine Messenger Server");
+    db::Statement statement(connection);
+    statement.ExecDirect(sql);
+    std::vector<Row> rows;
+    while (statement.Fetch()) {
+        Row row;
+        for (int c = 0; c < statement.ColumnCount(); ++c) {
+            row.push_back(statement.Value(c));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+protocol::Socket ServerHarness::ConnectSession() const {
+    return ConnectLoopback(m_port);
+}
+
+protocol::Socket ServerHarness::ConnectAccount() const {
+    return ConnectLoopback(AccountPort());
+}
+
+}  // namespace talvorine::server::testing
