@@ -259,11 +259,12 @@ void Statement::ExecDirect(std::string_view sql, std::span<const Parameter> para
     std::string text(sql);
     SQLRETURN rc = SQLExecDirect(m_handle.Get(), reinterpret_cast<SQLCHAR*>(text.data()),
                                  static_cast<SQLINTEGER>(text.size()));
-    SQLFreeStmt(m_handle.Get(), SQL_RESET_PARAMS);
     if (rc == SQL_NO_DATA) {
+        SQLFreeStmt(m_handle.Get(), SQL_RESET_PARAMS);
         return;  // a searched UPDATE/DELETE that touched no row
     }
-    Check(rc, "SQLExecDirect");
+    Check(rc, "SQLExecDirect");  // before any other call clears the diagnostics
+    SQLFreeStmt(m_handle.Get(), SQL_RESET_PARAMS);
 
     SQLSMALLINT columns = 0;
     Check(SQLNumResultCols(m_handle.Get(), &columns), "SQLNumResultCols");
