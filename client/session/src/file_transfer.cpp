@@ -1,6 +1,7 @@
 #include "talvorine/client/session/file_transfer.h"
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
@@ -67,6 +68,18 @@ fs::path CreateQuietly(TransferRecords& records, std::string_view peerId,
     } catch (const std::exception&) {
         return {};
     }
+}
+
+// A cancelled transfer ends with a reset, so that the peer stops at once instead of waiting
+// out its time-out against a connection nobody reads any more.
+void ResetOnClose(protocol::SocketHandle socket) {
+    if (socket == protocol::InvalidSocket) {
+        return;
+    }
+    linger abort{};
+    abort.l_onoff = 1;
+    abort.l_linger = 0;
+    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
 }
 
 // Sends all of `data`; a partial send goes on where it stopped.
@@ -206,6 +219,9 @@ TransferResult FileSender::Run(const TransferProgress& progress, std::string_vie
         result.end = TransferResult::End::Done;
         return Finish(std::move(result), {});
     } catch (const std::exception& e) {
+        if (m_closing) {
+            ResetOnClose(direct.Get());
+        }
         if (result.end != TransferResult::End::Refused) {
             result.end = TransferResult::End::Failed;
         }
@@ -341,6 +357,9 @@ TransferResult FileReceiver::Receive(const TransferProgress& progress) {
             throw NetError(std::strerror(errno));
         }
     } catch (const std::exception& e) {
+        if (m_closing) {
+            ResetOnClose(direct.Get());
+        }
         return Fail(e.what());
     }
     WriteQuietly(m_records, m_record, "Done", "1");

@@ -1,0 +1,502 @@
+// Chat and file transfer between two engines over loopback; the server's relay of the request
+// is played by LoopRelay, which fills in the requester's address and id as the server does.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <random>
+#include <thread>
+
+#include "fakes.h"
+#include "talvorine/client/session/chat.h"
+#include "talvorine/client/session/file_transfer.h"
+#include "talvorine/client/session/messaging.h"
+#include "talvorine/client/session/texts.h"
+#include "talvorine/protocol/packet.h"
+
+namespace talvorine::client::session {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::MemoryChatFiles;
+using testing::MemoryTransferRecords;
+namespace fs = std::filesystem;
+namespace pt = protocol::PacketType;
+
+// Relays chat and file requests to a handler the way the server does: the requester's
+// address (127.0.0.1) and id are written into the request; the reply is 0.
+class LoopRelay : public RequestChannel {
+public:
+    explicit LoopRelay(std::string requesterId) : m_requesterId(std::move(requesterId)) {}
+    std::function<void(const protocol::ChatRequest&)> onChat;
+    std::function<void(const protocol::FileRequest&)> onFile;
+    Reply refusal;  // code != 0: refuse like the server does for an offline target
+
+    Reply Exchange(std::uint8_t type, std::span<const std::uint8_t> body) override {
+        if (refusal.code != 0) {
+            return refusal;
+        }
+        if (type == pt::ChatRequest) {
+            auto request = protocol::ChatRequest::Decode(body);
+            request.address.address = htonl(INADDR_LOOPBACK);
+            request.userId = m_requesterId;
+            onChat(request);
+        } else if (type == pt::FileRequest) {
+            auto request = protocol::FileRequest::Decode(body);
+            request.address.address = htonl(INADDR_LOOPBACK);
+            request.userId = m_requesterId;
+            onFile(request);
+        }
+        return Reply{};
+    }
+
+private:
+    std::string m_requesterId;
+};
+
+class RecordingChatEvents : public ChatEvents {
+public:
+    void LineAdded(std::string_view line) override {
+        std::lock_guard lock(m_mutex);
+        lines.emplace_back(line);
+        m_changed.notify_all();
+    }
+    void PeerLeft(const std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        left = text;
+        m_changed.notify_all();
+    }
+    void ConnectionFailed(const std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        failed = text;
+        m_changed.notify_all();
+    }
+    bool WaitFor(const std::function<bool()>& done) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, 10s, done);
+    }
+    std::vector<std::string> lines;
+    std::string left, failed;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
+
+// --- chat ----------------------------------------------------------------------------------
+
+struct ChatPair {
+    MemoryChatFiles filesA, filesB;
+    LoopRelay relay{"00000001"};
+    std::optional<ChatAnswerer> answerer;
+    std::promise<protocol::ChatRequest> received;
+
+    ChatPair() {
+        relay.onChat = [this](const protocol::ChatRequest& request) {
+            received.set_value(request);
+        };
+    }
+};
+
+TEST(Chat, AcceptedLinesBothWaysQuitShownAndTranscriptsSaved) {
+    ChatPair pair;
+    ChatRequester requester(pair.relay, pair.filesA, "00000002", "shall we talk?");
+    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
+
+    const auto request = pair.received.get_future().get();
+    EXPECT_EQ(request.userId, "00000001");
+    ChatAnswerer answerer(pair.filesB, IncomingChatRequest::From(request));
+    EXPECT_EQ(answerer.Request().text, "shall we talk?");
+    auto answered = answerer.Answer(true, "sure");
+    auto asked = requested.get();
+    ASSERT_TRUE(answered.link) << answered.failure;
+    ASSERT_TRUE(asked.link) << asked.failure;
+
+    RecordingChatEvents eventsA, eventsB;
+    ChatSession a(std::move(*asked.link), pair.filesA, "Alice", "Bob", eventsA);
+    ChatSession b(std::move(*answered.link), pair.filesB, "Bob", "Alice", eventsB);
+    a.Start();
+    b.Start();
+
+    EXPECT_EQ(a.Send("hello Bob").status, ChatSendResult::Status::Sent);
+    ASSERT_TRUE(eventsB.WaitFor([&] { return !eventsB.lines.empty(); }));
+    EXPECT_EQ(eventsB.lines[0], "Alice: hello Bob\r\n");
+    EXPECT_EQ(b.Send("hi Alice").status, ChatSendResult::Status::Sent);
+    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.lines.size() == 2; }));
+    EXPECT_EQ(eventsA.lines[1], "Bob: hi Alice\r\n");
+    EXPECT_EQ(a.Send(" \t \r\n").status, ChatSendResult::Status::Empty);
+
+    EXPECT_FALSE(a.RequestClose([](std::string_view question) {
+        EXPECT_EQ(question, Text::ConfirmQuitChat);
+        return false;
+    }));
+    EXPECT_TRUE(a.RequestClose([](std::string_view) { return true; }));
+    ASSERT_TRUE(eventsB.WaitFor([&] { return !eventsB.left.empty(); }));
+    EXPECT_EQ(eventsB.left, "Alice has quit.");
+    EXPECT_FALSE(b.Connected());
+    const auto afterQuit = b.Send("are you there?");
+    EXPECT_EQ(afterQuit.status, ChatSendResult::Status::Failed);
+    EXPECT_EQ(afterQuit.error, Text::NotConnected);
+    b.Close();
+
+    const auto transcript = "Alice: hello Bob\r\nBob: hi Alice\r\n";
+    for (auto* files : {&pair.filesA, &pair.filesB}) {
+        const auto all = files->All();
+        ASSERT_EQ(all.size(), 1u);
+        EXPECT_TRUE(all[0].head.accepted);
+        EXPECT_EQ(all[0].head.requestText, "shall we talk?");
+        EXPECT_EQ(all[0].transcript, transcript);
+    }
+    EXPECT_EQ(pair.filesA.All()[0].head.direction, 0u);
+    EXPECT_EQ(pair.filesB.All()[0].head.direction, 1u);
+}
+
+TEST(Chat, DenialWithEmptyReasonSaysNoReasonGivenAndBothFilesRecordIt) {
+    ChatPair pair;
+    ChatRequester requester(pair.relay, pair.filesA, "00000002", "talk?");
+    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
+    ChatAnswerer answerer(pair.filesB, IncomingChatRequest::From(pair.received.get_future().get()));
+    const auto answered = answerer.Answer(false, "");
+    const auto asked = requested.get();
+    EXPECT_FALSE(answered.link);
+    EXPECT_TRUE(answered.failure.empty());
+    EXPECT_FALSE(asked.link);
+    EXPECT_EQ(asked.failure,
+              "Your request is not accepted due to the following reason:\n\nNo reason given");
+    EXPECT_FALSE(pair.filesA.All().at(0).head.accepted);
+    EXPECT_FALSE(pair.filesB.All().at(0).head.accepted);
+}
+
+TEST(Chat, DenialReasonReachesTheRequesterAndItsChatFile) {
+    ChatPair pair;
+    ChatRequester requester(pair.relay, pair.filesA, "00000002", "talk?");
+    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
+    ChatAnswerer answerer(pair.filesB, IncomingChatRequest::From(pair.received.get_future().get()));
+    answerer.Answer(false, "in a meeting");
+    EXPECT_EQ(requested.get().failure,
+              "Your request is not accepted due to the following reason:\n\nin a meeting");
+    EXPECT_EQ(pair.filesA.All().at(0).head.reason, "in a meeting");
+    EXPECT_EQ(pair.filesB.All().at(0).head.reason, "in a meeting");
+}
+
+TEST(Chat, ServerRefusalShowsItsTextAndCancelWakesAWaitingRequester) {
+    ChatPair pair;
+    pair.relay.refusal = Reply{1, "User is not on-line"};
+    ChatRequester refused(pair.relay, pair.filesA, "00000002", "x");
+    EXPECT_EQ(refused.Run().failure, "User is not on-line");
+
+    ChatPair waiting;
+    ChatRequester requester(waiting.relay, waiting.filesA, "00000002", "x");
+    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
+    waiting.received.get_future().get();  // the request is out; nobody answers
+    requester.Cancel();
+    ASSERT_EQ(requested.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(requested.get().cancelled);
+}
+
+TEST(Chat, LongLinesGoInPiecesAndAGarbagePeerEndsTheChatWithTheFramingText) {
+    ChatPair pair;
+    ChatRequester requester(pair.relay, pair.filesA, "00000002", "x");
+    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
+    ChatAnswerer answerer(pair.filesB, IncomingChatRequest::From(pair.received.get_future().get()));
+    auto answered = answerer.Answer(true, "");
+    auto asked = requested.get();
+    ASSERT_TRUE(asked.link && answered.link);
+
+    RecordingChatEvents eventsA, eventsB;
+    ChatSession a(std::move(*asked.link), pair.filesA, "A", "B", eventsA);
+    a.Start();
+    // 4094 ASCII bytes then a 3-byte character that does not fit the first piece.
+    const std::string line = std::string(4094, 'x') + "\xE2\x82\xAC" + "tail";
+    ChatSession b(std::move(*answered.link), pair.filesB, "B", "A", eventsB);
+    b.Start();
+    EXPECT_EQ(b.Send(line).status, ChatSendResult::Status::Sent);
+    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.lines.size() == 2; }));
+    EXPECT_EQ(eventsA.lines[0], "B: " + std::string(4094, 'x') + "\r\n");
+    EXPECT_EQ(eventsA.lines[1],
+              "B: \xE2\x82\xAC"
+              "tail\r\n");
+    b.Close();
+    ASSERT_TRUE(eventsA.WaitFor([&] { return !eventsA.left.empty(); }));
+    a.Close();
+}
+
+TEST(Chat, GarbageFromThePeerEndsTheChatWithPacketError) {
+    ChatPair pair;
+    ChatRequester requester(pair.relay, pair.filesA, "00000002", "x");
+    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
+    const auto request = pair.received.get_future().get();
+    protocol::Socket peer;
+    ASSERT_EQ(protocol::ConnectTo(peer.Ref(), "127.0.0.1", request.address.port), 0);
+    protocol::SendTextPacket(peer.Get(), pt::Ok, "", 5);
+    auto asked = requested.get();
+    ASSERT_TRUE(asked.link);
+    RecordingChatEvents events;
+    ChatSession a(std::move(*asked.link), pair.filesA, "A", "B", events);
+    a.Start();
+    const std::uint8_t garbage[8] = {0x55, 1, 0, 0, 0, 0, 0, 0};
+    ASSERT_EQ(protocol::SendRaw(peer.Get(), garbage, 5), 8);
+    ASSERT_TRUE(events.WaitFor([&] { return !events.failed.empty(); }));
+    EXPECT_EQ(events.failed, "packet error.");
+    EXPECT_EQ(a.Send("hello").error, Text::NotConnected);
+    a.Close();
+}
+
+// --- file transfer -------------------------------------------------------------------------
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_root = fs::temp_directory_path() /
+                 ("tlv-transfer-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_root);
+        fs::create_directories(m_root / "send");
+        options.acceptMode = 1;
+        options.overwriteMode = 1;
+        options.useUserName = true;
+        options.receiveFolder = m_root / "Received Files";
+        relay.onFile = [this](const protocol::FileRequest& request) { offers.set_value(request); };
+    }
+    void TearDown() override { fs::remove_all(m_root); }
+
+    fs::path MakeFile(const std::string& name, std::size_t size) {
+        const auto path = m_root / "send" / name;
+        std::ofstream out(path, std::ios::binary);
+        std::mt19937 random(42);
+        for (std::size_t i = 0; i < size; ++i) {
+            out.put(static_cast<char>(random()));
+        }
+        return path;
+    }
+    static std::string Read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    fs::path m_root;
+    FileReceiveOptions options;
+    LoopRelay relay{"00000001"};
+    MemoryTransferRecords senderRecords, receiverRecords;
+    std::promise<protocol::FileRequest> offers;
+
+    class NoDialog : public SavePrompt {
+    public:
+        std::optional<fs::path> AskSavePath(const fs::path& proposal) override {
+            asked = proposal;
+            return std::nullopt;
+        }
+        std::optional<fs::path> asked;
+    } noDialog;
+};
+
+TEST_F(TransferTest, FiveMegabytesArriveByteIdenticalWithProgress) {
+    const auto file = MakeFile("report.bin", 5 * 1024 * 1024 + 123);
+    FileSender sender(relay, senderRecords, "00000002");
+    ASSERT_FALSE(sender.Open(file));
+    std::vector<std::uint64_t> sentSteps;
+    auto sending = std::async(std::launch::async, [&] {
+        return sender.Run([&](std::uint64_t done, std::uint32_t) { sentSteps.push_back(done); },
+                          "the figures");
+    });
+
+    FileReceiver receiver(receiverRecords, options, FileOffer::From(offers.get_future().get()));
+    EXPECT_EQ(receiver.Offer().fileName, "report.bin");
+    EXPECT_EQ(receiver.Offer().description, "the figures");
+    EXPECT_EQ(receiver.Decision(), ReceiveDecision::Accept);
+    const auto target = receiver.ChooseTarget(noDialog);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(*target, options.receiveFolder / "00000001" / "report.bin");
+    ASSERT_FALSE(receiver.OpenTarget(*target));
+    std::uint64_t lastDone = 0;
+    int lastPercent = -1;
+    bool steady = true;
+    const auto received = receiver.Receive([&](std::uint64_t done, std::uint32_t size) {
+        const int percent = TransferPercent(done, size);
+        steady = steady && done > lastDone && percent >= lastPercent;
+        lastDone = done;
+        lastPercent = percent;
+    });
+    const auto sent = sending.get();
+    EXPECT_EQ(received.end, TransferResult::End::Done) << received.reason;
+    EXPECT_EQ(sent.end, TransferResult::End::Done) << sent.reason;
+    EXPECT_TRUE(steady);
+    EXPECT_EQ(lastPercent, 100);
+    EXPECT_EQ(lastDone, fs::file_size(file));
+    EXPECT_EQ(sentSteps.back(), fs::file_size(file));
+    EXPECT_GT(sentSteps.size(), 1000u);  // chunks of at most 4096 bytes
+    EXPECT_EQ(Read(*target), Read(file));
+
+    auto senderKeys = senderRecords.Get(sent.record);
+    EXPECT_EQ(senderKeys["Type"], "0");
+    EXPECT_EQ(senderKeys["File Name"], fs::absolute(file).string());
+    EXPECT_EQ(senderKeys["Accepted"], "1");
+    EXPECT_EQ(senderKeys["Status"], "Done");
+    auto receiverKeys = receiverRecords.Get(received.record);
+    EXPECT_EQ(receiverKeys["Type"], "1");
+    EXPECT_EQ(receiverKeys["File Name"], "report.bin");
+    EXPECT_EQ(receiverKeys["Size"], std::to_string(fs::file_size(file)));
+    EXPECT_EQ(receiverKeys["Accepted"], "1");
+    EXPECT_EQ(receiverKeys["Saved As"], target->string());
+    EXPECT_EQ(receiverKeys["Done"], "1");
+    EXPECT_EQ(receiverKeys["Status"], "Done");
+}
+
+TEST_F(TransferTest, RefusalIsRecordedOnBothSides) {
+    FileSender sender(relay, senderRecords, "00000002");
+    ASSERT_FALSE(sender.Open(MakeFile("a.txt", 10)));
+    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, ""); });
+    options.acceptMode = 2;
+    FileReceiver receiver(receiverRecords, options, FileOffer::From(offers.get_future().get()));
+    EXPECT_EQ(receiver.Decision(), ReceiveDecision::Refuse);
+    const auto refused = receiver.Refuse();
+    const auto sent = sending.get();
+    EXPECT_EQ(refused.end, TransferResult::End::Refused);
+    EXPECT_EQ(sent.end, TransferResult::End::Refused);
+    EXPECT_EQ(sent.reason, "Failed: Your request is not accepted");
+    EXPECT_EQ(senderRecords.Get(sent.record)["Accepted"], "0");
+    EXPECT_EQ(senderRecords.Get(sent.record)["Status"], "Failed: Your request is not accepted");
+    EXPECT_EQ(receiverRecords.Get(refused.record)["Accepted"], "0");
+}
+
+TEST_F(TransferTest, ClosingTheSendWindowWhileWaitingRecordsCanceled) {
+    FileSender sender(relay, senderRecords, "00000002");
+    ASSERT_FALSE(sender.Open(MakeFile("a.txt", 10)));
+    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, ""); });
+    offers.get_future().get();
+    sender.Cancel();
+    ASSERT_EQ(sending.wait_for(5s), std::future_status::ready);
+    const auto sent = sending.get();
+    EXPECT_EQ(sent.end, TransferResult::End::Canceled);
+    EXPECT_EQ(senderRecords.Get(sent.record)["Status"], "Canceled");
+}
+
+TEST_F(TransferTest, ReceiverCancelMidTransferRecordsCanceledAndSenderFails) {
+    FileSender sender(relay, senderRecords, "00000002");
+    ASSERT_FALSE(sender.Open(MakeFile("big.bin", 8 * 1024 * 1024)));
+    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, ""); });
+    FileReceiver receiver(receiverRecords, options, FileOffer::From(offers.get_future().get()));
+    ASSERT_FALSE(receiver.OpenTarget(*receiver.ChooseTarget(noDialog)));
+    const auto received = receiver.Receive([&](std::uint64_t done, std::uint32_t) {
+        if (done >= 100000) {
+            receiver.Cancel();
+        }
+    });
+    EXPECT_EQ(received.end, TransferResult::End::Canceled);
+    EXPECT_EQ(receiverRecords.Get(received.record)["Status"], "Canceled");
+    const auto sent = sending.get();
+    EXPECT_EQ(sent.end, TransferResult::End::Failed);
+    EXPECT_EQ(sent.reason.rfind("Failed: ", 0), 0u);
+}
+
+TEST_F(TransferTest, AutoAcceptWithRenameSkipsTwoEarlierCopies) {
+    const auto folder = options.receiveFolder / "00000001";
+    fs::create_directories(folder);
+    std::ofstream(folder / "name.txt") << "first";
+    std::ofstream(folder / "(1)name.txt") << "second";
+    FileReceiver receiver(receiverRecords, options, FileOffer{"00000001", 0, 1, "name.txt", 5, ""});
+    EXPECT_EQ(receiver.ChooseTarget(noDialog), folder / "(2)name.txt");
+    EXPECT_FALSE(noDialog.asked);
+
+    options.overwriteMode = 0;
+    FileReceiver overwrite(receiverRecords, options,
+                           FileOffer{"00000001", 0, 1, "name.txt", 5, ""});
+    EXPECT_EQ(overwrite.ChooseTarget(noDialog), folder / "name.txt");
+
+    options.overwriteMode = 2;
+    FileReceiver ask(receiverRecords, options, FileOffer{"00000001", 0, 1, "name.txt", 5, ""});
+    EXPECT_EQ(ask.ChooseTarget(noDialog), std::nullopt);
+    EXPECT_EQ(noDialog.asked, folder / "name.txt");
+
+    options.overwriteMode = 1;
+    options.acceptMode = 0;
+    options.useUserName = false;
+    FileReceiver manual(receiverRecords, options, FileOffer{"00000001", 0, 1, "x.txt", 5, ""});
+    EXPECT_EQ(manual.ChooseTarget(noDialog), std::nullopt);
+    EXPECT_EQ(noDialog.asked, options.receiveFolder / "x.txt");
+}
+
+TEST_F(TransferTest, OfferedNamesNeverLeaveTheReceiveFolder) {
+    EXPECT_EQ(SafeFileName("../../etc/passwd"), "passwd");
+    EXPECT_EQ(SafeFileName("C:\\Windows\\win.ini"), "win.ini");
+    EXPECT_EQ(SafeFileName(".."), "received file");
+    EXPECT_EQ(SafeFileName(""), "received file");
+    FileReceiver receiver(receiverRecords, options,
+                          FileOffer{"../../x", 0, 1, "../../../evil.sh", 5, ""});
+    const auto target = receiver.ChooseTarget(noDialog);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(*target, options.receiveFolder / "x" / "evil.sh");
+}
+
+TEST_F(TransferTest, ZeroLengthAndMissingFilesCannotBeSent) {
+    FileSender sender(relay, senderRecords, "00000002");
+    EXPECT_EQ(sender.Open(m_root / "missing"), std::string(Text::FailedToOpenFile));
+    EXPECT_EQ(sender.Open(m_root / "send"), std::string(Text::DirectoryNotSupported));
+    ASSERT_FALSE(sender.Open(MakeFile("empty", 0)));
+    EXPECT_EQ(sender.CheckSend(), std::string(Text::ZeroLengthFile));
+}
+
+TEST_F(TransferTest, SenderThatClosesEarlyFailsTheReceiver) {
+    std::thread fakeSender;
+    protocol::Socket listening;
+    ASSERT_EQ(protocol::ListenOn(listening.Ref(), 0), 0);
+    const auto port = protocol::LocalPort(listening.Get());
+    fakeSender = std::thread([&] {
+        protocol::Socket peer(protocol::AcceptOn(listening.Get(), nullptr));
+        std::vector<std::uint8_t> answer(4095);
+        protocol::ReceivePacket(peer.Get(), answer, 5);
+        std::vector<std::uint8_t> half(500, 7);
+        protocol::SendRaw(peer.Get(), half, 5);
+    });
+    FileReceiver receiver(
+        receiverRecords, options,
+        FileOffer{"00000001", htonl(INADDR_LOOPBACK), port, "half.bin", 1000, ""});
+    ASSERT_FALSE(receiver.OpenTarget(*receiver.ChooseTarget(noDialog)));
+    const auto received = receiver.Receive({});
+    fakeSender.join();
+    EXPECT_EQ(received.end, TransferResult::End::Failed);
+    EXPECT_EQ(received.reason, "Failed: Connection is closed by remote");
+    EXPECT_EQ(receiverRecords.Get(received.record)["Status"],
+              "Failed: Connection is closed by remote");
+}
+
+TEST(TransferPercent, RightAboveFortyTwoMillionBytes) {
+    // 42,949,673 × 100 no longer fits 32 bits.
+    EXPECT_EQ(TransferPercent(42949673, 42949673), 100);
+    EXPECT_EQ(TransferPercent(21474836, 42949673), 49);
+    EXPECT_EQ(TransferPercent(3000000000u, 4000000000u), 75);
+    EXPECT_EQ(TransferPercent(4294967295u, 4294967295u), 100);
+}
+
+// --- messaging helpers ---------------------------------------------------------------------
+
+TEST(Brief, FirstLineCutToThirtyBytesOnCharacterBoundaries) {
+    EXPECT_EQ(MakeBrief("hello\r\nworld"), "hello");
+    EXPECT_EQ(MakeBrief(std::string(40, 'a')), std::string(30, 'a'));
+    EXPECT_EQ(MakeBrief("tab\there\x01"), "tab here ");
+    // 29 ASCII bytes then a two-byte character: the half character is dropped.
+    EXPECT_EQ(MakeBrief(std::string(29, 'b') + "\xC3\xA9"
+                                               "x"),
+              std::string(29, 'b'));
+    EXPECT_EQ(MakeBrief(std::string("ab\0cd", 5)), "ab");
+}
+
+TEST(OutgoingCheck, EmptyAndOversizedMessagesAreRefusedWithTheDesignedTexts) {
+    EXPECT_EQ(CheckOutgoing({"", "", true}), std::string(Text::EmptyMessage));
+    const std::string huge(32768, 'x');
+    EXPECT_EQ(CheckOutgoing({"x", huge, true}), "Message size (32768) exceeds limit (32767).\r\n");
+    EXPECT_EQ(CheckOutgoing({"x", std::string(32732, 'x'), true}),
+              "Message size (32732) exceeds limit (32731).\r\n");
+    EXPECT_EQ(CheckOutgoing({"x", std::string(32731, 'x'), true}), std::nullopt);
+    const auto record = BuildRecord({"line one\rline two", "{\\rtf1 body}", true}, 77).Encode();
+    EXPECT_EQ(record.size(), 37 + std::string("{\\rtf1 body}").size());
+    EXPECT_EQ(protocol::MessageRecord::Decode(record).brief, "line one");
+}
+
+}  // namespace
+}  // namespace talvorine::client::session
