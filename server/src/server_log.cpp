@@ -122,7 +122,7 @@ std::filesystem::path ServerLog::Folder() const {
 
 std::optional<std::filesystem::path> ServerLog::FilePath() const {
     std::lock_guard lock(m_lock);
-    if (m_fd < 0) {
+    if (m_filePath.empty()) {
         return std::nullopt;
     }
     return m_filePath;

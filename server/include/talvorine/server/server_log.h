@@ -104,7 +104,7 @@ public:
     const LogSettings& Settings() const { return m_settings; }
     bool IsOn(LogSwitch id) const { return m_settings.IsOn(id); }
     std::filesystem::path Folder() const;                   // <server folder>/Log
-    std::optional<std::filesystem::path> FilePath() const;  // this run's file, when open
+    std::optional<std::filesystem::path> FilePath() const;  // this run's file, once opened
 
     // Deletes log files named for a day at least "Older than days" days before `now`
     // (only when "Auto clear log" is on). Files that cannot be deleted are left alone.
