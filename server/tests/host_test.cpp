@@ -269,3 +269,20 @@ TEST(ServerSettingsTest, TheUnitRunsTheServerAsANotifyServiceWithRoomForManySess
 
 }  // namespace
 }  // namespace talvorine::server::testing
+
+namespace talvorine::server::testing {
+namespace {
+
+TEST(ServerSettingsTest, ThePackagedUnitIsTheOneInstallWrites) {
+    std::ifstream in(TALVORINE_PACKAGED_UNIT);
+    std::string packaged;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.starts_with("#")) {
+            packaged += line + "\n";
+        }
+    }
+    EXPECT_EQ(packaged, ServiceUnitText("/usr/local/bin/TalvorineMessengerServer"));
+}
+
+}  // namespace
+}  // namespace talvorine::server::testing
