@@ -76,8 +76,9 @@ bool SessionThread::Login() {
     if (m_core->Stopping()) {
         return false;
     }
-    m_core->Context().database.SetOnline(m_session->UserId(), true);
+    // Online for the other sessions as soon as messages can reach it.
     m_session->SetStatus(static_cast<std::int32_t>(protocol::OnlineStatus::Online));
+    m_core->Context().database.SetOnline(m_session->UserId(), true);
     m_core->Context().log.Write(LogSwitch::Login, m_session->UserId() + " logged in.");
     return true;
 }
