@@ -356,6 +356,8 @@ TEST_F(SessionTest, ShutdownEndsEverySessionAndMarksUsersOffline) {
     SessionClient a(server.Port()), b(server.Port());
     a.LoginOk(first, first);
     b.LoginOk(second, second);
+    ASSERT_TRUE(server.WaitForConsole(first + " logged in."));
+    ASSERT_TRUE(server.WaitForConsole(second + " logged in."));
     protocol::Socket waiting = server.ConnectSession();  // never sends its login
     EXPECT_EQ(server.Stop(), 0);
     EXPECT_TRUE(PeerCloses(a.RequestSocket()));
