@@ -160,16 +160,21 @@ void ContactList::SaveAndUnload() {
             }
             PrivateProfile card(*contactPath);
             const FloatingPlacement& floating = entry->floating;
-            card.Write(entry->id, "Float On", floating.shown ? "1" : "0");
+            // Only values that differ are written: each write rewrites the file, and a long
+            // list would otherwise take seconds to save. A missing "Float On" reads as 0.
+            const auto put = [&](std::string_view key, int value, int missing) {
+                if (card.ReadInt(entry->id, key, missing) != value) {
+                    card.Write(entry->id, key, std::to_string(value));
+                }
+            };
+            put("Float On", floating.shown ? 1 : 0, 0);
             if (floating.shown) {
-                if (floating.x) {
-                    card.Write(entry->id, "x", std::to_string(*floating.x));
-                }
-                if (floating.y) {
-                    card.Write(entry->id, "y", std::to_string(*floating.y));
-                }
-                if (floating.width) {
-                    card.Write(entry->id, "Width", std::to_string(*floating.width));
+                for (const auto& [key, value] :
+                     {std::pair{"x", floating.x}, std::pair{"y", floating.y},
+                      std::pair{"Width", floating.width}}) {
+                    if (value) {
+                        put(key, *value, INT_MIN);
+                    }
                 }
             }
         }

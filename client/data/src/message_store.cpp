@@ -747,8 +747,13 @@ bool StoreReceivedMessage(std::string_view accountId, std::string_view sender,
 std::uint32_t CountUnreadMessages(std::string_view accountId, std::string_view correspondent) {
     std::uint32_t unread = 0;
     try {
-        MessageStore store = MessageStore::Open(accountId, StoreKind::Received, correspondent,
-                                                StoreMode::Read, true);
+        // A store that does not exist has nothing unread; it is not created just to count.
+        const StorePaths paths = StorePaths::For(accountId, StoreKind::Received, correspondent);
+        std::error_code ec;
+        if (!fs::exists(paths.data, ec)) {
+            return 0;
+        }
+        MessageStore store = MessageStore::Open(paths, StoreMode::Read, false);
         store.CountUnread(&unread);
     } catch (const std::exception&) {
     }

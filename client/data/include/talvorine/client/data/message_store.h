@@ -180,7 +180,7 @@ void StoreSentMessage(std::string_view accountId, std::string_view recipient,
 bool StoreReceivedMessage(std::string_view accountId, std::string_view sender,
                           std::span<const std::uint8_t> body);
 // The unread count of a correspondent as the contact list takes it at load: the received
-// store opened for reading (created if missing); on an error the count so far.
+// store opened for reading (0 when it does not exist); on an error the count so far.
 std::uint32_t CountUnreadMessages(std::string_view accountId, std::string_view correspondent);
 
 }  // namespace talvorine::client::data
