@@ -7,11 +7,13 @@
 #include <sys/socket.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "talvorine/protocol/catalogue.h"
@@ -22,6 +24,20 @@
 namespace talvorine::server::testing {
 
 namespace pt = protocol::PacketType;
+using namespace std::chrono_literals;
+
+// Repeats `check` until it holds or the time runs out.
+template <class Check>
+bool Eventually(Check check, std::chrono::milliseconds timeout = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!check()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
 
 inline std::span<const std::uint8_t> Bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};

@@ -17,19 +17,6 @@ namespace {
 namespace rt = protocol::ReplyText;
 using protocol::OnlineStatus;
 
-// Repeats `check` until it holds or the time runs out.
-template <class Check>
-bool Eventually(Check check, std::chrono::milliseconds timeout = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!check()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
-
 class SessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
