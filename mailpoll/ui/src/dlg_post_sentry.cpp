@@ -100,7 +100,9 @@ CDlgPostSentry::CDlgPostSentry(MailStore store, PostSentrySettings settings,
 }
 
 CDlgPostSentry::~CDlgPostSentry() {
-    m_checker.reset();  // stops the jobs while the window can still serve their hand-overs
+    // Stop the jobs while the window can still serve their hand-overs.
+    m_checker->StopAll();
+    m_checker.reset();
 }
 
 void CDlgPostSentry::BuildMenus() {
@@ -357,21 +359,34 @@ void CDlgPostSentry::ViewMail() {
 
 template <typename Call>
 void CDlgPostSentry::OnWindowThread(Call call) {
+    const auto guarded = [this, &call] {
+        if (m_checker) {
+            call();
+        }
+    };
     if (QThread::currentThread() == thread()) {
-        call();
+        guarded();
     } else {
-        QMetaObject::invokeMethod(this, call, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(this, guarded, Qt::BlockingQueuedConnection);
+    }
+}
+
+void CDlgPostSentry::RefreshStatus(std::size_t index) {
+    if (QTreeWidgetItem* row = m_list->topLevelItem(static_cast<int>(index))) {
+        row->setText(StatusColumn, Text(m_checker->Status(index)));
     }
 }
 
 void CDlgPostSentry::StatusChanged(std::size_t index) {
-    OnWindowThread([this, index] { RefreshRow(index); });
+    OnWindowThread([this, index] { RefreshStatus(index); });
 }
 
 void CDlgPostSentry::CountChanged(std::size_t index) {
     OnWindowThread([this, index] {
-        RefreshRow(index);
         const std::uint32_t count = m_checker->Count(index).value_or(0);
+        if (QTreeWidgetItem* row = m_list->topLevelItem(static_cast<int>(index))) {
+            row->setText(CountColumn, QString::number(count));
+        }
         if (m_mailList && m_mailListAccount == index) {
             m_mailList->SetMessageCount(count);
         }
@@ -387,7 +402,7 @@ void CDlgPostSentry::CountChanged(std::size_t index) {
 
 void CDlgPostSentry::CheckFinished(std::size_t index) {
     OnWindowThread([this, index] {
-        RefreshRow(index);
+        RefreshStatus(index);
         if (m_mailList && m_mailListAccount == index) {
             m_mailList->RetrievalFinished();
         }

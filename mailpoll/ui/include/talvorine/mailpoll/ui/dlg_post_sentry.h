@@ -76,6 +76,7 @@ private:
     void ApplyTimer();
     void OnTimer();
     void RefreshRow(std::size_t index);
+    void RefreshStatus(std::size_t index);
     void RefreshList();
     std::optional<std::size_t> SelectedIndex() const;
     void Select(std::size_t index);
