@@ -254,7 +254,9 @@ bool SavePassword(std::string_view userId, std::string_view password) {
         return false;
     }
     try {
-        auto stored = platform::EncipherPassword(password);
+        // A std::string, so that even an empty text has a non-null data pointer.
+        const std::string text(password);
+        auto stored = platform::EncipherPassword(text);
         RegistryKey::Create(Hive::CurrentUser, PasswordKeyPath(userId))
             .SetBinary(PasswordValue, stored);
         return true;
@@ -332,7 +334,7 @@ SelectAccountOutcome AcceptSelectAccount(const std::optional<std::string>& selec
         return SelectAccountOutcome::InvalidPassword;
     }
     SetCurrentId(*selectedId);
-    SavePassword(*selectedId, savePassword ? password : std::string_view{});
+    SavePassword(*selectedId, savePassword ? password : std::string_view(""));
     current.userId = *selectedId;
     current.password = std::string(password);
     return SelectAccountOutcome::Accepted;
