@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "no_case.h"
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/platform/registry_store.h"
 
@@ -152,13 +153,6 @@ constexpr WindowDefault WindowDefaults[] = {
     {WindowSection::FileTransferHistory, "Show Incoming", 1},
 };
 
-bool SameName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
 }  // namespace
 
 std::optional<std::string> TrimServerAddress(std::string_view text) {
@@ -294,7 +288,8 @@ std::optional<std::filesystem::path> ClientSettings::SoundToPlay(int eventNumber
 
 std::optional<std::uint32_t> WindowValueDefault(std::string_view section, std::string_view name) {
     for (const WindowDefault& value : WindowDefaults) {
-        if (SameName(value.section, section) && SameName(value.name, name)) {
+        if (detail::EqualsNoCase(value.section, section) &&
+            detail::EqualsNoCase(value.name, name)) {
             return value.value;
         }
     }

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <climits>
 
+#include "no_case.h"
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/data/data_error.h"
 #include "talvorine/client/data/message_store.h"
@@ -15,10 +16,7 @@ namespace talvorine::client::data {
 using platform::PrivateProfile;
 
 bool SameGroupName(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
+    return detail::EqualsNoCase(a, b);
 }
 
 bool IsStrangersGroup(std::string_view name) {
