@@ -346,7 +346,7 @@ TEST_F(SessionTest, ShutdownEndsEverySessionAndMarksUsersOffline) {
     ASSERT_TRUE(server.WaitForConsole(first + " logged in."));
     ASSERT_TRUE(server.WaitForConsole(second + " logged in."));
     protocol::Socket waiting = server.ConnectSession();  // never sends its login
-    EXPECT_EQ(server.Stop(), 0);
+    EXPECT_EQ(server.Stop(), 0) << server.ConsoleOutput();
     EXPECT_TRUE(PeerCloses(a.RequestSocket()));
     EXPECT_TRUE(PeerCloses(b.NotificationSocket()));
     EXPECT_TRUE(PeerCloses(waiting.Get()));
