@@ -160,15 +160,12 @@ void ReplaceFile(const fs::path& target, std::span<const std::uint8_t> first,
     detail::SyncFolder(target.parent_path());
 }
 
-// The index the data file calls for: the offsets of its complete live records. A torn record
-// at the end of the file (a write cut short) is left out rather than making the store unusable.
-void RebuildIndexFrom(int dataFd, const fs::path& dataPath, const fs::path& indexPath) {
+// The offsets of the data file's complete live records, walking it record by record. A torn
+// record at the end of the file (a write cut short) ends the walk rather than making the
+// store unusable.
+std::vector<std::uint32_t> LiveRecordOffsets(int dataFd, const fs::path& dataPath) {
     const std::uint64_t length = detail::FileLength(dataFd, dataPath);
-    std::array<std::uint8_t, StoreHeaderSize> header{};
-    if (ReadAt(dataFd, 0, header, dataPath) != header.size()) {
-        ThrowCrashed();
-    }
-    std::vector<std::uint8_t> entries;
+    std::vector<std::uint32_t> offsets;
     std::uint64_t offset = StoreHeaderSize;
     while (offset + RecordHeadSize <= length && offset <= MaxOffset) {
         std::array<std::uint8_t, RecordHeadSize> head{};
@@ -180,15 +177,26 @@ void RebuildIndexFrom(int dataFd, const fs::path& dataPath, const fs::path& inde
             break;
         }
         if (head[0] == 0) {
-            std::array<std::uint8_t, 4> entry{};
-            StoreLe32(entry, static_cast<std::uint32_t>(offset));
-            entries.insert(entries.end(), entry.begin(), entry.end());
+            offsets.push_back(static_cast<std::uint32_t>(offset));
         }
         offset = end;
     }
+    return offsets;
+}
+
+// The index the data file calls for.
+void RebuildIndexFrom(int dataFd, const fs::path& dataPath, const fs::path& indexPath) {
+    std::array<std::uint8_t, StoreHeaderSize> header{};
+    if (ReadAt(dataFd, 0, header, dataPath) != header.size()) {
+        ThrowCrashed();
+    }
+    const std::vector<std::uint32_t> offsets = LiveRecordOffsets(dataFd, dataPath);
+    std::vector<std::uint8_t> entries(offsets.size() * 4);
+    for (std::size_t k = 0; k < offsets.size(); ++k) {
+        StoreLe32(std::span(entries).subspan(k * 4, 4), offsets[k]);
+    }
     auto indexHeader = header;
-    StoreLe32(std::span(indexHeader).subspan(34, 4),
-              static_cast<std::uint32_t>(entries.size() / 4));
+    StoreLe32(std::span(indexHeader).subspan(34, 4), static_cast<std::uint32_t>(offsets.size()));
     ReplaceFile(indexPath, indexHeader, entries);
 }
 
@@ -453,6 +461,14 @@ void MessageStore::Compact(const StorePaths& paths) {
         entries.reserve(std::size_t{old.count} * 4);
         std::uint64_t position = StoreHeaderSize;
         std::vector<std::uint8_t> chunk(CopyChunk);
+        // Compaction drops whatever the index does not list, so it runs only when the index
+        // lists exactly the data file's live records; anything else would lose messages.
+        std::vector<std::uint32_t> listed;
+        listed.reserve(old.count);
+        old.ForEachEntry([&](std::uint32_t offset) { listed.push_back(offset); });
+        if (listed != LiveRecordOffsets(old.data.Get(), paths.data)) {
+            ThrowCrashed();
+        }
         old.ForEachEntry([&](std::uint32_t offset) {
             const RecordPlace place =
                 ReadRecordHead(old.data.Get(), offset, old.dataLength, paths.data);

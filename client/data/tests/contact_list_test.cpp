@@ -1,7 +1,9 @@
 #include "talvorine/client/data/contact_list.h"
 
+#include <atomic>
 #include <thread>
 
+#include "talvorine/client/data/accounts.h"
 #include "talvorine/client/data/message_store.h"
 #include "talvorine/platform/private_profile.h"
 #include "talvorine/protocol/catalogue.h"
@@ -108,6 +110,52 @@ TEST_F(ContactListTest, MembersLoadWithNicknamesUnreadCountsAndPlacement) {
     EXPECT_FALSE(carol.floating.shown);
     EXPECT_EQ(list.GroupUnread(0), 2);
     EXPECT_EQ(list.ContactIds(), (std::vector<std::string>{"10000002", "10000003", "10000004"}));
+}
+
+TEST_F(ContactListTest, GarbageListFilesLoadWithoutHarm) {
+    std::string garbage(3000, '\0');
+    for (std::size_t i = 0; i < garbage.size(); ++i) {
+        garbage[i] = static_cast<char>((i * 7919) % 256);
+    }
+    WriteFile("List.dat", garbage);
+    WriteFile("Groups.dat", "[Friends]\n" + garbage + "\n10000002=\n");
+    WriteFile("10000002.usr", garbage);
+    ContactList list;
+    list.Load(Me);
+    ASSERT_GE(list.GroupCount(), 1);
+    EXPECT_GE(list.FindGroup("Strangers"), 0);
+    for (int g = 0; g < list.GroupCount(); ++g) {
+        for (const auto& entry : list.Group(g).contacts) {
+            EXPECT_TRUE(IsValidId(entry->id)) << entry->id;
+        }
+    }
+}
+
+TEST_F(ContactListTest, PollerCopiesIdsWhileTheListChanges) {
+    ContactList list;
+    list.Load(Me);
+    const int work = list.AddGroup("Work");
+    std::atomic<bool> stop{false};
+    std::thread poller([&] {
+        while (!stop) {
+            for (const std::string& id : list.ContactIds()) {
+                ASSERT_EQ(id.size(), 8u);
+            }
+            list.IncrementUnread("10000002");
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        list.AddContact(0, "10000002", "bob", 0);
+        list.AddContact(0, "10000003", "carol", 0);
+        list.MoveContact({0, 0}, work, -1);
+        list.MoveGroup(work, 0);
+        list.RemoveContact(list.FindContact("10000003")->group, list.FindContact("10000003")->item);
+        auto bob = list.FindContact("10000002");
+        list.RemoveContact(bob->group, bob->item);
+    }
+    stop = true;
+    poller.join();
+    EXPECT_TRUE(list.ContactIds().empty());
 }
 
 TEST_F(ContactListTest, SingleChangesAreWrittenThrough) {

@@ -250,6 +250,21 @@ TEST_F(MessageStoreTest, DamagedRecordsGiveTextsNotCrashes) {
     EXPECT_EQ(ErrorOf([&] { store.WastedSpace(); }), "File is crashed.");
 }
 
+TEST_F(MessageStoreTest, CompactingADamagedStoreChangesNothing) {
+    FillThreeDeleteMiddle();
+    auto index = ReadBytes(Paths().index);
+    index[42] = 0xF0;  // the second live entry points past the end
+    WriteBytes(Paths().index, index);
+    const auto data = ReadBytes(Paths().data);
+    EXPECT_EQ(ErrorOf([&] { MessageStore::Compact(Paths()); }), "File is crashed.");
+    EXPECT_EQ(ReadBytes(Paths().data), data);
+    EXPECT_EQ(ReadBytes(Paths().index), index);
+    for (const auto& entry : fs::directory_iterator(Paths().data.parent_path())) {
+        EXPECT_EQ(entry.path().filename().string().rfind("~IF", 0), std::string::npos)
+            << entry.path();
+    }
+}
+
 TEST_F(MessageStoreTest, SecondOpenForWritingIsRefusedWhileOpen) {
     MessageStore writer = OpenWritable();
     const std::string inUse = Paths().data.string() + ": " + std::string(StoreInUseText);

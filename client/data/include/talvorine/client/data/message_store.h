@@ -111,7 +111,9 @@ public:
                              std::string_view correspondent, StoreMode mode, bool createIfMissing);
     // Both files anew (existing ones emptied), then opened in `mode`. This is "delete all".
     static MessageStore Create(const StorePaths& paths, StoreMode mode);
-    // Rewrites the pair without dead records (see the file comment).
+    // Rewrites the pair without dead records (see the file comment). A store whose index does
+    // not list exactly the data file's live records is refused with "File is crashed." and
+    // left as it is, since compacting it would drop messages.
     static void Compact(const StorePaths& paths);
     // Writes a fresh index listing the data file's live records.
     static void RebuildIndex(const std::filesystem::path& dataFile,
