@@ -330,7 +330,17 @@ bool ServerHost::ListenOnBoth(protocol::SocketHandle& sessionListener,
     return true;
 }
 
-void ServerHost::WaitForStopEvent() {
+void ServerHost::WaitForStopEvent(std::optional<platform::ChannelListener>& listener) {
+    if (!listener) {
+        return;
+    }
+    // Any line from an allowed peer sets the event; a wake ends the wait as well.
+    listener->WaitLine();
+    std::lock_guard lock(m_stopMutex);
+    m_stopEvent = nullptr;
+}
+
+std::optional<platform::ChannelListener> ServerHost::CreateStopEvent() {
     auto listener =
         platform::ChannelListener::TryCreate(StopEventName(), platform::PeerPolicy::RootOrSameUser);
     if (!listener) {
@@ -338,20 +348,15 @@ void ServerHost::WaitForStopEvent() {
                            "\". (another process holds it)";
         m_events.Error(text);
         m_log.Always("Error: " + text);
-        return;
+        return listener;
     }
     listener->SetRefusalHandler(&LogRefusal);
-    {
-        std::lock_guard lock(m_stopMutex);
-        m_stopEvent = &*listener;
-        if (m_stopRequested) {
-            listener->Wake();  // a stop that came before the event existed
-        }
-    }
-    // Any line from an allowed peer sets the event; a wake ends the wait as well.
-    listener->WaitLine();
     std::lock_guard lock(m_stopMutex);
-    m_stopEvent = nullptr;
+    m_stopEvent = &*listener;
+    if (m_stopRequested) {
+        listener->Wake();  // a stop that came before the event existed
+    }
+    return listener;
 }
 
 int ServerHost::Run() {
@@ -373,11 +378,13 @@ int ServerHost::Run() {
         context.stopping = false;
         sessions.emplace(context);
         sessions->Start(sessionListener.Get(), accountListener.Get());
+        // The event exists and the started flag is set before the line announces the start,
+        // so whoever reads the line can stop the server at once.
+        auto stopEvent = CreateStopEvent();
+        m_started = true;
         m_events.Information("Talvorine(R) Messenger Server started");
         m_log.Write(LogSwitch::ServerStartStop, "Talvorine(R) Messenger Server started.");
-
-        m_started = true;
-        WaitForStopEvent();
+        WaitForStopEvent(stopEvent);
 
         m_stopping = true;
         context.stopping = true;

@@ -238,20 +238,19 @@ void ServerLog::Emit(LogKind kind, bool timePrefix, std::string_view text, LineE
         message = FormatTime(std::chrono::system_clock::now()) + " ";
     }
     message += platform::CutUtf8(text, MaxLogMessage);
+    // The file first: whoever sees a line on the console finds it in the file already.
+    if (file) {
+        std::string line = message + (end == LineEnd::Yes ? "\r\n" : "");
+        std::lock_guard lock(m_lock);
+        if (m_fd >= 0) {
+            WriteAll(m_fd, line);
+        }
+    }
     if (console) {
         // One write per call keeps a line whole on the console.
         std::string shown = message + (end == LineEnd::Yes ? "\n" : "");
         std::fwrite(shown.data(), 1, shown.size(), m_console);
         std::fflush(m_console);
-    }
-    if (file) {
-        if (end == LineEnd::Yes) {
-            message += "\r\n";
-        }
-        std::lock_guard lock(m_lock);
-        if (m_fd >= 0) {
-            WriteAll(m_fd, message);
-        }
     }
 }
 

@@ -280,7 +280,12 @@ int ServerHarness::Stop(std::chrono::milliseconds timeout) {
     if (!IsRunning()) {
         return m_exitCode.value_or(-1);
     }
-    platform::SendChannelLine(m_stopEvent, "set");
+    // Retried until it arrives: the server may still be creating its stop event.
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!platform::SendChannelLine(m_stopEvent, "set") && IsRunning() &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
     if (auto code = WaitForExit(timeout)) {
         return *code;
     }

@@ -13,14 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "talvorine/platform/local_channel.h"
 #include "talvorine/protocol/socket.h"
 #include "talvorine/server/account_database.h"
 #include "talvorine/server/event_log.h"
 #include "talvorine/server/server_log.h"
-
-namespace talvorine::platform {
-class ChannelListener;
-}
 
 namespace talvorine::server {
 
@@ -90,7 +87,8 @@ private:
     bool StartSocketLibrary();
     bool ListenOnBoth(protocol::SocketHandle& sessionListener,
                       protocol::SocketHandle& accountListener);
-    void WaitForStopEvent();
+    std::optional<platform::ChannelListener> CreateStopEvent();
+    void WaitForStopEvent(std::optional<platform::ChannelListener>& listener);
 
     ServerSettings m_settings;
     std::filesystem::path m_folder;
