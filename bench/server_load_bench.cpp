@@ -1,0 +1,1320 @@
+// Load benchmark of the messenger server: creates accounts, holds many logged-in sessions (each
+// with its notification connection), relays live messages between pairs of sessions, stores
+// offline messages for absent users and delivers them at their login, then prints one table.
+//
+// By default it starts its own server on the embedded SQLite data source in a temporary folder
+// (server folder, settings folder, data-source file), on a free port pair of 127.0.0.1, and
+// stops it at the end. With --port it drives a server that is already running instead.
+//
+// The generator keeps every socket blocking, as the suite's clients do, and uses the packet
+// layer for every packet; a few epoll workers own the established sessions and only read a
+// socket once it is readable, so a handful of threads can drive ten thousand sessions.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "talvorine/platform/local_channel.h"
+#include "talvorine/platform/registry_store.h"
+#include "talvorine/protocol/catalogue.h"
+#include "talvorine/protocol/net_error.h"
+#include "talvorine/protocol/packet.h"
+#include "talvorine/protocol/socket.h"
+
+namespace {
+
+namespace pt = talvorine::protocol::PacketType;
+namespace proto = talvorine::protocol;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr std::string_view StartedLine = "Talvorine(R) Messenger Server started.";
+constexpr std::string_view ServerSettingsPath =
+    "Software\\Talvorine\\Messenger Server\\Server Settings";
+constexpr std::string_view DataSourceName = "Talvorine Messenger Server";
+
+// ---------------------------------------------------------------------------------------------
+// Options
+
+struct Options {
+    int sessions = 10000;
+    std::vector<int> pairs = {100, 1000};
+    int messages = 20000;        // live messages per pair phase
+    int absentUsers = 200;       // accounts that stay offline until the delivery phase
+    int offlineMessages = 5000;  // offline messages stored for them
+    int offlineSenders = 100;    // sessions storing offline messages at once
+    int loginThreads = 8;        // logins (and account requests) in flight at once
+    int workers = 2;             // epoll threads owning the established sessions
+    int bodyBytes = 100;         // message body length
+    int phaseSeconds = 60;       // cap of every phase
+    int maxSeconds = 900;        // cap of the whole run
+    std::string host = "127.0.0.1";
+    int port = 0;       // 0: start a server of our own
+    int serverPid = 0;  // for the memory figure of a server started elsewhere
+    std::string serverProgram;
+    std::string setupProgram;
+};
+
+const char* Usage =
+    "Usage: server_load_bench [options]\n"
+    "  --sessions N         sessions to log in and hold (default 10000)\n"
+    "  --pairs A,B,...      live-message phases with that many pairs sending at once\n"
+    "                       (default 100,1000; capped at sessions / 2)\n"
+    "  --messages N         live messages per phase (default 20000)\n"
+    "  --absent N           absent users who get offline messages (default 200)\n"
+    "  --offline N          offline messages to store and deliver (default 5000)\n"
+    "  --offline-senders N  sessions storing offline messages at once (default 100)\n"
+    "  --login-threads N    logins in flight at once (default 8)\n"
+    "  --workers N          generator threads owning the sessions (default 2)\n"
+    "  --body-bytes N       message body length (default 100)\n"
+    "  --phase-seconds N    time cap of each phase (default 60)\n"
+    "  --max-seconds N      time cap of the whole run (default 900)\n"
+    "  --host H --port P    drive a running server at H:P (account port P + 1) instead of\n"
+    "                       starting one; --server-pid PID gives its memory figure\n"
+    "  --server FILE        server program (default: ../server/TalvorineMessengerServer\n"
+    "  --setup FILE         and ../server/TalvorineMessengerServerSetup beside this program)\n"
+    "Quick run: server_load_bench --sessions 1000 --pairs 100,500 --messages 5000\n";
+
+bool ParseInt(std::string_view text, int& value) {
+    try {
+        std::size_t used = 0;
+        const long parsed = std::stol(std::string(text), &used);
+        if (used != text.size() || parsed < 0 || parsed > 10'000'000) {
+            return false;
+        }
+        value = static_cast<int>(parsed);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool ParseList(std::string_view text, std::vector<int>& values) {
+    values.clear();
+    while (!text.empty()) {
+        const auto comma = text.find(',');
+        int value = 0;
+        if (!ParseInt(text.substr(0, comma), value) || value == 0) {
+            return false;
+        }
+        values.push_back(value);
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    }
+    return !values.empty();
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view name = argv[i];
+        if (name == "--help" || name == "-h") {
+            std::fputs(Usage, stdout);
+            return std::nullopt;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "Error: %s needs a value.\n%s", argv[i], Usage);
+            return std::nullopt;
+        }
+        const std::string_view value = argv[++i];
+        bool ok = true;
+        if (name == "--sessions") {
+            ok = ParseInt(value, options.sessions);
+        } else if (name == "--pairs") {
+            ok = ParseList(value, options.pairs);
+        } else if (name == "--messages") {
+            ok = ParseInt(value, options.messages);
+        } else if (name == "--absent") {
+            ok = ParseInt(value, options.absentUsers);
+        } else if (name == "--offline") {
+            ok = ParseInt(value, options.offlineMessages);
+        } else if (name == "--offline-senders") {
+            ok = ParseInt(value, options.offlineSenders) && options.offlineSenders > 0;
+        } else if (name == "--login-threads") {
+            ok = ParseInt(value, options.loginThreads) && options.loginThreads > 0;
+        } else if (name == "--workers") {
+            ok = ParseInt(value, options.workers) && options.workers > 0;
+        } else if (name == "--body-bytes") {
+            ok = ParseInt(value, options.bodyBytes) &&
+                 options.bodyBytes + proto::Size::MessageMin <= proto::Size::MessageMax;
+        } else if (name == "--phase-seconds") {
+            ok = ParseInt(value, options.phaseSeconds) && options.phaseSeconds > 0;
+        } else if (name == "--max-seconds") {
+            ok = ParseInt(value, options.maxSeconds) && options.maxSeconds > 0;
+        } else if (name == "--host") {
+            options.host = std::string(value);
+        } else if (name == "--port") {
+            ok = ParseInt(value, options.port) && options.port > 0 && options.port < 65535;
+        } else if (name == "--server-pid") {
+            ok = ParseInt(value, options.serverPid);
+        } else if (name == "--server") {
+            options.serverProgram = std::string(value);
+        } else if (name == "--setup") {
+            options.setupProgram = std::string(value);
+        } else {
+            std::fprintf(stderr, "Error: unknown option %s.\n%s", argv[i - 1], Usage);
+            return std::nullopt;
+        }
+        if (!ok) {
+            std::fprintf(stderr, "Error: bad value for %s: %s\n", argv[i - 1], argv[i]);
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Small helpers
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// Resident memory of a process in KiB from /proc/<pid>/status (0 when unknown).
+long StatusValue(int pid, std::string_view key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, key.size(), key) == 0 && line.size() > key.size() &&
+            line[key.size()] == ':') {
+            return std::atol(line.c_str() + key.size() + 1);
+        }
+    }
+    return 0;
+}
+
+// Every session holds two descriptors on each side; raise the limit (a privileged run may
+// raise the hard limit too, and the server started from here inherits it).
+void RaiseOpenFileLimit(int sessions) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return;
+    }
+    const rlim_t wanted = static_cast<rlim_t>(sessions) * 2 + 4096;
+    if (limit.rlim_max < wanted) {
+        rlimit raised{wanted, wanted};
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+            return;
+        }
+    }
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+rlim_t OpenFileLimit() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur;
+}
+
+// A listening socket on 127.0.0.1 and a port of the kernel's choice: the benchmark stays on
+// the loopback interface.
+proto::Socket ListenLoopback() {
+    proto::Socket socket;
+    socket.Ref() = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (!socket.IsOpen()) {
+        throw proto::NetError(proto::SystemErrorText());
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(socket.Get(), 4) != 0) {
+        throw proto::NetError(proto::SystemErrorText());
+    }
+    return socket;
+}
+
+proto::Socket Connect(const std::string& host, int port) {
+    proto::Socket socket;
+    if (proto::ConnectTo(socket.Ref(), host, static_cast<std::uint16_t>(port)) != 0) {
+        throw proto::NetError(proto::LastSocketErrorText());
+    }
+    return socket;
+}
+
+struct Percentiles {
+    std::size_t count = 0;
+    double p50 = 0, p99 = 0, max = 0;  // milliseconds
+};
+
+Percentiles Summarise(std::vector<double> samples) {
+    Percentiles result;
+    result.count = samples.size();
+    if (samples.empty()) {
+        return result;
+    }
+    std::sort(samples.begin(), samples.end());
+    auto at = [&](double q) {
+        const auto index = static_cast<std::size_t>(std::ceil(q * samples.size())) - 1;
+        return samples[std::min(index, samples.size() - 1)];
+    };
+    result.p50 = at(0.50);
+    result.p99 = at(0.99);
+    result.max = samples.back();
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A server of our own on the embedded SQLite default, in a temporary folder.
+
+class LocalServer {
+public:
+    LocalServer(const Options& options, const std::filesystem::path& self);
+    ~LocalServer();
+    LocalServer(const LocalServer&) = delete;
+    LocalServer& operator=(const LocalServer&) = delete;
+
+    void Start();
+    // Sets the stop event and waits; kills the server when it does not end in time.
+    void Stop();
+    int Pid() const { return m_pid; }
+    int Port() const { return m_port; }
+    std::string Console() const {
+        std::lock_guard lock(m_mutex);
+        return m_console;
+    }
+
+private:
+    static int FreePortPair();
+    void WriteSettings() const;
+    void RunSetup() const;
+    void ReadConsole(int fd);
+
+    std::filesystem::path m_root;
+    std::filesystem::path m_serverProgram;
+    std::filesystem::path m_setupProgram;
+    std::string m_stopEvent;
+    int m_port = 0;
+    int m_pid = -1;
+    std::thread m_reader;
+    mutable std::mutex m_mutex;
+    std::string m_console;  // the first lines, then only the newest text
+};
+
+LocalServer::LocalServer(const Options& options, const std::filesystem::path& self) {
+    const auto folder = self.parent_path();
+    m_serverProgram = options.serverProgram.empty() ? folder / "../server/TalvorineMessengerServer"
+                                                    : std::filesystem::path(options.serverProgram);
+    m_setupProgram = options.setupProgram.empty()
+                         ? folder / "../server/TalvorineMessengerServerSetup"
+                         : std::filesystem::path(options.setupProgram);
+    for (const auto& program : {m_serverProgram, m_setupProgram}) {
+        if (::access(program.c_str(), X_OK) != 0) {
+            throw std::runtime_error("program not found: " + program.string() +
+                                     " (build it, or give --server / --setup)");
+        }
+    }
+    std::string pattern = (std::filesystem::temp_directory_path() / "talvorine-load-XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary folder");
+    }
+    m_root = pattern;
+    std::filesystem::create_directories(m_root / "server");
+    std::filesystem::create_directories(m_root / "registry");
+    m_stopEvent = "Talvorine Messenger Server Stop Event/load-" + m_root.filename().string();
+    // The server, the set-up program and the driver manager read these.
+    ::setenv("TALVORINE_REGISTRY_DIR", (m_root / "registry").c_str(), 1);
+    ::setenv("TALVORINE_SERVER_HOME", (m_root / "server").c_str(), 1);
+    ::setenv("ODBCINI", (m_root / "odbc.ini").c_str(), 1);
+    ::setenv("TALVORINE_STOP_EVENT", m_stopEvent.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (m_root / "config").c_str(), 1);
+    m_port = FreePortPair();
+}
+
+LocalServer::~LocalServer() {
+    Stop();
+    if (m_reader.joinable()) {
+        m_reader.join();
+    }
+    std::error_code error;
+    std::filesystem::remove_all(m_root, error);
+}
+
+int LocalServer::FreePortPair() {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        proto::Socket first = ListenLoopback();
+        const int port = proto::LocalPort(first.Get());
+        if (port <= 0 || port >= 65534) {
+            continue;
+        }
+        proto::Socket second;
+        if (proto::ListenOn(second.Ref(), static_cast<std::uint16_t>(port + 1), 1) == 0) {
+            return port;
+        }
+    }
+    throw std::runtime_error("no free port pair");
+}
+
+void LocalServer::WriteSettings() const {
+    talvorine::platform::RegistryStore store(m_root / "registry" / "machine.reg");
+    auto settings = talvorine::platform::RegistryKey::Create(store, ServerSettingsPath);
+    settings.SetDword("Port", static_cast<std::uint32_t>(m_port));
+}
+
+void LocalServer::RunSetup() const {
+    const std::string command =
+        "'" + m_setupProgram.string() + "' --home '" + (m_root / "server").string() +
+        "' --odbcini '" + (m_root / "odbc.ini").string() + "' --dsn '" +
+        std::string(DataSourceName) + "' > '" + (m_root / "setup.txt").string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::ifstream in(m_root / "setup.txt");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        throw std::runtime_error("the set-up program failed:\n" + text);
+    }
+}
+
+void LocalServer::Start() {
+    RunSetup();
+    WriteSettings();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t parent = ::getpid();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the benchmark
+        if (::getppid() != parent) {
+            ::_exit(127);
+        }
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::dup2(fds[1], STDERR_FILENO);
+        std::string program = m_serverProgram.string();
+        std::string console = "-console";
+        char* argv[] = {program.data(), console.data(), nullptr};
+        ::execv(program.c_str(), argv);
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    m_pid = child;
+    const int readFd = fds[0];
+    m_reader = std::thread([this, readFd] { ReadConsole(readFd); });
+    const auto deadline = Clock::now() + 30s;
+    while (Clock::now() < deadline) {
+        if (Console().find(StartedLine) != std::string::npos) {
+            return;
+        }
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            throw std::runtime_error("the server ended at start:\n" + Console());
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    throw std::runtime_error("the server did not start in 30 s:\n" + Console());
+}
+
+void LocalServer::ReadConsole(int fd) {
+    // The console is drained all the time so the server never blocks on it; only the start
+    // and the newest text are kept for error reports.
+    constexpr std::size_t Keep = 64 * 1024;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        std::lock_guard lock(m_mutex);
+        m_console.append(buffer, static_cast<std::size_t>(n));
+        if (m_console.size() > 2 * Keep) {
+            m_console = m_console.substr(0, Keep / 2) + "\n[...]\n" +
+                        m_console.substr(m_console.size() - Keep / 2);
+        }
+    }
+    ::close(fd);
+}
+
+void LocalServer::Stop() {
+    if (m_pid <= 0) {
+        return;
+    }
+    talvorine::platform::SendChannelLine(m_stopEvent, "set");
+    const auto deadline = Clock::now() + 90s;
+    int status = 0;
+    while (::waitpid(m_pid, &status, WNOHANG) != m_pid) {
+        if (Clock::now() > deadline) {
+            std::fprintf(stderr, "The server did not stop in 90 s; killing it.\n");
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    m_pid = -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sessions and the workers that own them
+
+struct Account {
+    std::string userId, password;
+};
+
+enum class Step { Idle, AwaitGo, AwaitDone, Closed };
+
+struct Session {
+    Account account;
+    proto::Socket request;
+    proto::Socket notification;
+    int worker = 0;
+    // Sending state, touched only by the owning worker.
+    Step step = Step::Idle;
+    int messageType = pt::LiveMessage;
+    std::string target;
+    int remaining = 0;
+    Clock::time_point sentAt{};
+};
+
+// Counters and samples of one sending phase.
+struct PhaseTally {
+    std::atomic<int> sendersLeft{0};
+    std::atomic<long> ok{0};
+    std::atomic<long> failed{0};
+    std::atomic<bool> stop{false};
+    std::mutex samplesMutex;
+    std::vector<double> latencies;  // ms
+    std::string firstFailure;
+
+    void Fail(const std::string& text) {
+        failed.fetch_add(1);
+        std::lock_guard lock(samplesMutex);
+        if (firstFailure.empty()) {
+            firstFailure = text;
+        }
+    }
+};
+
+struct Totals {
+    std::atomic<long> liveReceived{0};
+    std::atomic<long> offlineReceived{0};
+    std::atomic<long> sessionsLost{0};
+    std::mutex mutex;
+    std::string firstLoss;
+};
+
+class Worker {
+public:
+    Worker(Totals& totals, int index);
+    ~Worker();
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+    // Runs `task` on the worker's thread.
+    void Post(std::function<void(Worker&)> task);
+    // Worker thread: owns the session's sockets from now on.
+    void Adopt(Session& session);
+    // Worker thread: begins sending `count` messages of `type` to the session's target.
+    void BeginSending(Session& session, int type, int count, PhaseTally& tally);
+    // Worker thread: logs out and closes every owned session.
+    void LogoutAll();
+    void Quit();
+
+    const std::vector<Session*>& Owned() const { return m_owned; }
+    void SetRecord(std::vector<std::uint8_t> record) { m_record = std::move(record); }
+
+private:
+    struct Endpoint {
+        Session* session;
+        bool notification;
+    };
+
+    void Run();
+    void RunTasks();
+    void OnNotification(Session& session);
+    void OnReply(Session& session);
+    void SendFirstStep(Session& session);
+    void FinishSender(Session& session);
+    void Lose(Session& session, const std::string& why);
+    void KeepAlive();
+
+    Totals& m_totals;
+    int m_epoll = -1;
+    int m_wake = -1;
+    std::mutex m_tasksMutex;
+    std::vector<std::function<void(Worker&)>> m_tasks;
+    std::vector<Session*> m_owned;
+    std::vector<std::unique_ptr<Endpoint>> m_endpoints;
+    std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(proto::Size::MessageMax);
+    std::vector<std::uint8_t> m_record;
+    PhaseTally* m_tally = nullptr;
+    bool m_quit = false;
+    Clock::time_point m_lastKeepAlive = Clock::now();
+    std::thread m_thread;
+};
+
+Worker::Worker(Totals& totals, int index) : m_totals(totals) {
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_epoll < 0 || m_wake < 0) {
+        throw std::runtime_error("epoll set-up failed");
+    }
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.ptr = nullptr;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &event);
+    (void)index;
+    m_thread = std::thread([this] { Run(); });
+}
+
+Worker::~Worker() {
+    Quit();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    ::close(m_wake);
+    ::close(m_epoll);
+}
+
+void Worker::Post(std::function<void(Worker&)> task) {
+    {
+        std::lock_guard lock(m_tasksMutex);
+        m_tasks.push_back(std::move(task));
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(m_wake, &one, sizeof one);
+}
+
+void Worker::Quit() {
+    Post([](Worker& self) { self.m_quit = true; });
+}
+
+void Worker::Run() {
+    std::array<epoll_event, 256> events;
+    while (!m_quit) {
+        const int n = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 500);
+        for (int i = 0; i < n; ++i) {
+            auto* endpoint = static_cast<Endpoint*>(events[i].data.ptr);
+            if (endpoint == nullptr) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const auto got = ::read(m_wake, &count, sizeof count);
+                continue;
+            }
+            Session& session = *endpoint->session;
+            if (session.step == Step::Closed) {
+                continue;
+            }
+            if (endpoint->notification) {
+                OnNotification(session);
+            } else {
+                OnReply(session);
+            }
+        }
+        RunTasks();
+        KeepAlive();
+    }
+}
+
+void Worker::RunTasks() {
+    std::vector<std::function<void(Worker&)>> tasks;
+    {
+        std::lock_guard lock(m_tasksMutex);
+        tasks.swap(m_tasks);
+    }
+    for (auto& task : tasks) {
+        task(*this);
+    }
+}
+
+void Worker::Adopt(Session& session) {
+    m_owned.push_back(&session);
+    for (bool notification : {false, true}) {
+        m_endpoints.push_back(std::make_unique<Endpoint>(Endpoint{&session, notification}));
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.ptr = m_endpoints.back().get();
+        const int fd = notification ? session.notification.Get() : session.request.Get();
+        ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
+    }
+}
+
+void Worker::Lose(Session& session, const std::string& why) {
+    if (session.step == Step::AwaitGo || session.step == Step::AwaitDone) {
+        m_tally->Fail(why);
+        FinishSender(session);
+    }
+    session.step = Step::Closed;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, session.request.Get(), nullptr);
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, session.notification.Get(), nullptr);
+    session.request.Close();
+    session.notification.Close();
+    m_totals.sessionsLost.fetch_add(1);
+    std::lock_guard lock(m_totals.mutex);
+    if (m_totals.firstLoss.empty()) {
+        m_totals.firstLoss = session.account.userId + ": " + why;
+    }
+}
+
+// A push on the notification connection: the sender's ID, then the record (live messages are
+// answered with an empty type-0 packet, offline deliveries are not answered).
+void Worker::OnNotification(Session& session) {
+    try {
+        const auto first =
+            proto::ReceivePacket(session.notification.Get(), m_buffer, proto::Timeout::Default);
+        if (first.type != pt::LiveMessage && first.type != pt::OfflineMessage) {
+            return;  // chat and file requests carry no follow-up
+        }
+        proto::ReceivePacket(session.notification.Get(), m_buffer, proto::Timeout::Default);
+        if (first.type == pt::LiveMessage) {
+            proto::SendPacket(session.notification.Get(), pt::Ok, proto::Timeout::Default);
+            m_totals.liveReceived.fetch_add(1);
+        } else {
+            m_totals.offlineReceived.fetch_add(1);
+        }
+    } catch (const proto::NetError& error) {
+        Lose(session, std::string("notification connection: ") + error.what());
+    }
+}
+
+void Worker::SendFirstStep(Session& session) {
+    session.sentAt = Clock::now();
+    proto::SendTextPacket(session.request.Get(), session.messageType, session.target,
+                          proto::Timeout::Default);
+    session.step = Step::AwaitGo;
+}
+
+void Worker::BeginSending(Session& session, int type, int count, PhaseTally& tally) {
+    m_tally = &tally;
+    if (session.step == Step::Closed || count <= 0) {
+        tally.sendersLeft.fetch_sub(1);
+        return;
+    }
+    session.messageType = type;
+    session.remaining = count;
+    try {
+        SendFirstStep(session);
+    } catch (const proto::NetError& error) {
+        Lose(session, error.what());
+    }
+}
+
+void Worker::FinishSender(Session& session) {
+    session.step = Step::Idle;
+    m_tally->sendersLeft.fetch_sub(1);
+}
+
+void Worker::OnReply(Session& session) {
+    try {
+        const auto reply =
+            proto::ReceivePacket(session.request.Get(), m_buffer, proto::Timeout::Default);
+        if (session.step == Step::AwaitGo) {
+            if (reply.type != pt::Ok) {
+                m_tally->Fail(std::string(proto::BodyText(reply, m_buffer)));
+            } else {
+                proto::SendPacket(session.request.Get(), session.messageType, m_record,
+                                  proto::Timeout::Default);
+                session.step = Step::AwaitDone;
+                return;
+            }
+        } else if (session.step == Step::AwaitDone) {
+            if (reply.type == pt::Ok) {
+                m_tally->ok.fetch_add(1);
+                const double ms = Seconds(Clock::now() - session.sentAt) * 1000.0;
+                std::lock_guard lock(m_tally->samplesMutex);
+                m_tally->latencies.push_back(ms);
+            } else {
+                m_tally->Fail(std::string(proto::BodyText(reply, m_buffer)));
+            }
+        } else {
+            return;  // nothing is expected on an idle request connection
+        }
+        if (--session.remaining > 0 && !m_tally->stop.load()) {
+            SendFirstStep(session);
+        } else {
+            FinishSender(session);
+        }
+    } catch (const proto::NetError& error) {
+        Lose(session, std::string("request connection: ") + error.what());
+    }
+}
+
+// The server drops a session that sends nothing for 60 s.
+void Worker::KeepAlive() {
+    if (Clock::now() - m_lastKeepAlive < 20s) {
+        return;
+    }
+    m_lastKeepAlive = Clock::now();
+    for (Session* session : m_owned) {
+        if (session->step != Step::Idle) {
+            continue;
+        }
+        try {
+            proto::SendPacket(session->request.Get(), pt::KeepAlive, proto::Timeout::Default);
+        } catch (const proto::NetError& error) {
+            Lose(*session, std::string("keep-alive: ") + error.what());
+        }
+    }
+}
+
+void Worker::LogoutAll() {
+    for (Session* session : m_owned) {
+        if (session->step == Step::Closed) {
+            continue;
+        }
+        try {
+            proto::SendPacket(session->request.Get(), pt::Logout, proto::Timeout::Default);
+        } catch (const proto::NetError&) {
+        }
+        session->step = Step::Closed;
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, session->request.Get(), nullptr);
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, session->notification.Get(), nullptr);
+        session->request.Close();
+        session->notification.Close();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The benchmark
+
+struct Row {
+    std::string figure, value, target, verdict;
+};
+
+class LoadBench {
+public:
+    LoadBench(const Options& options, int port, int serverPid);
+    ~LoadBench();
+    LoadBench(const LoadBench&) = delete;
+    LoadBench& operator=(const LoadBench&) = delete;
+
+    void Run();
+    void Print() const;
+
+private:
+    std::optional<Account> CreateAccount();
+    void CreateAccounts(int count, std::vector<Account>& into);
+    // Logs the session in, accepts the connect-back, optionally fetches offline messages.
+    void Login(Session& session, bool fetchOffline);
+    // Logs sessions[first, last) in with the login threads; latencies of each login.
+    double LoginAll(std::vector<std::unique_ptr<Session>>& sessions, bool fetchOffline,
+                    std::vector<double>& latencies, long& failures, std::string& firstFailure);
+    void HandOver(std::vector<std::unique_ptr<Session>>& sessions);
+    void OnWorkers(const std::function<void(Worker&)>& task);
+    // Runs one sending phase: sessions[i] sends to targets[i]; returns the elapsed time.
+    double SendPhase(const std::vector<Session*>& senders, const std::vector<std::string>& targets,
+                     int type, int perSender, PhaseTally& tally);
+    void LivePhase(int pairs);
+    void OfflinePhases();
+    long ServerRssKiB() const;
+    void Add(std::string figure, std::string value, std::string target = "",
+             std::optional<bool> met = std::nullopt);
+
+    Options m_options;
+    int m_port;
+    int m_serverPid;
+    Totals m_totals;
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    std::vector<Account> m_accounts;  // the sessions' accounts
+    std::vector<Account> m_absent;    // users who get offline messages
+    std::vector<std::unique_ptr<Session>> m_sessions;
+    std::vector<std::unique_ptr<Session>> m_absentSessions;
+    std::vector<std::uint8_t> m_record;
+    std::vector<Row> m_rows;
+};
+
+LoadBench::LoadBench(const Options& options, int port, int serverPid)
+    : m_options(options), m_port(port), m_serverPid(serverPid) {
+    proto::MessageRecord record;
+    record.time = static_cast<std::uint32_t>(std::time(nullptr));
+    record.brief = "Load test message";
+    record.body.assign(static_cast<std::size_t>(options.bodyBytes), 'x');
+    record.body.replace(0, std::min<std::size_t>(17, record.body.size()), "Load test message");
+    m_record = record.Encode();
+    for (int i = 0; i < options.workers; ++i) {
+        m_workers.push_back(std::make_unique<Worker>(m_totals, i));
+    }
+    OnWorkers([record = m_record](Worker& worker) { worker.SetRecord(record); });
+}
+
+LoadBench::~LoadBench() {
+    OnWorkers([](Worker& worker) { worker.LogoutAll(); });
+    m_workers.clear();
+}
+
+void LoadBench::OnWorkers(const std::function<void(Worker&)>& task) {
+    std::atomic<int> left{static_cast<int>(m_workers.size())};
+    for (auto& worker : m_workers) {
+        worker->Post([&](Worker& self) {
+            task(self);
+            left.fetch_sub(1);
+        });
+    }
+    while (left.load() > 0) {
+        std::this_thread::sleep_for(1ms);
+    }
+}
+
+long LoadBench::ServerRssKiB() const {
+    return m_serverPid > 0 ? StatusValue(m_serverPid, "VmRSS") : 0;
+}
+
+void LoadBench::Add(std::string figure, std::string value, std::string target,
+                    std::optional<bool> met) {
+    m_rows.push_back({std::move(figure), std::move(value), std::move(target),
+                      met ? (*met ? "met" : "MISSED") : ""});
+}
+
+// A number with `decimals` digits after the point.
+std::string Format(int decimals, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+std::optional<Account> LoadBench::CreateAccount() {
+    proto::Socket socket = Connect(m_options.host, m_port + 1);
+    proto::SendPacket(socket.Get(), pt::NewAccount, proto::Timeout::Default);
+    std::array<std::uint8_t, proto::Capacity::ClientReply> buffer{};
+    const auto reply = proto::ReceivePacket(socket.Get(), buffer, proto::Timeout::Default);
+    if (reply.type != pt::Ok || reply.bodyLength != proto::Size::AccountCredentials) {
+        return std::nullopt;
+    }
+    const auto credentials =
+        proto::AccountCredentials::Decode(std::span(buffer).first(proto::Size::AccountCredentials));
+    // The server closes first, so the TIME_WAIT state stays on its side and the generator's
+    // ephemeral ports are free again for the logins.
+    std::array<std::uint8_t, 16> rest{};
+    proto::ReceiveRaw(socket.Get(), rest, 0, proto::Timeout::Default);
+    return Account{credentials.userId, credentials.password};
+}
+
+void LoadBench::CreateAccounts(int count, std::vector<Account>& into) {
+    std::mutex mutex;
+    std::atomic<int> next{0};
+    std::atomic<long> failures{0};
+    std::string firstFailure;
+    std::vector<std::thread> threads;
+    const auto deadline = Clock::now() + std::chrono::seconds(m_options.phaseSeconds * 3);
+    for (int t = 0; t < m_options.loginThreads; ++t) {
+        threads.emplace_back([&] {
+            while (next.fetch_add(1) < count && Clock::now() < deadline) {
+                std::optional<Account> account;
+                std::string why = "refused";
+                try {
+                    account = CreateAccount();
+                } catch (const proto::NetError& error) {
+                    why = error.what();
+                }
+                std::lock_guard lock(mutex);
+                if (account) {
+                    into.push_back(std::move(*account));
+                } else if (failures.fetch_add(1) == 0) {
+                    firstFailure = why;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    if (failures.load() > 0) {
+        std::fprintf(stderr, "%ld account requests failed (first: %s)\n", failures.load(),
+                     firstFailure.c_str());
+    }
+}
+
+void LoadBench::Login(Session& session, bool fetchOffline) {
+    proto::Socket listener = ListenLoopback();
+    session.request = Connect(m_options.host, m_port);
+    const proto::LoginRequest login{session.account.userId, session.account.password,
+                                    proto::LocalPort(listener.Get())};
+    proto::SendPacket(session.request.Get(), pt::Login, login.Encode(), proto::Timeout::Default);
+    std::array<std::uint8_t, proto::Capacity::ClientReply> buffer{};
+    const auto reply = proto::ReceivePacket(session.request.Get(), buffer, proto::Timeout::Default);
+    if (reply.type != pt::LoginAccepted) {
+        throw proto::NetError("login refused (" + std::to_string(reply.type) +
+                              "): " + std::string(proto::BodyText(reply, buffer)));
+    }
+    pollfd entry{listener.Get(), POLLIN, 0};
+    if (::poll(&entry, 1, proto::Timeout::Default * 1000) != 1) {
+        throw proto::NetError("no connect-back within 30 s");
+    }
+    sockaddr_in peer{};
+    session.notification = proto::Socket(proto::AcceptOn(listener.Get(), &peer));
+    if (!session.notification.IsOpen()) {
+        throw proto::NetError(proto::LastSocketErrorText());
+    }
+    if (fetchOffline) {
+        proto::SendPacket(session.request.Get(), pt::FetchOfflineMessages, proto::Timeout::Default);
+    }
+}
+
+double LoadBench::LoginAll(std::vector<std::unique_ptr<Session>>& sessions, bool fetchOffline,
+                           std::vector<double>& latencies, long& failures,
+                           std::string& firstFailure) {
+    std::mutex mutex;
+    std::atomic<std::size_t> next{0};
+    std::vector<std::thread> threads;
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::seconds(m_options.phaseSeconds);
+    for (int t = 0; t < m_options.loginThreads; ++t) {
+        threads.emplace_back([&] {
+            for (std::size_t i = next.fetch_add(1); i < sessions.size() && Clock::now() < deadline;
+                 i = next.fetch_add(1)) {
+                Session& session = *sessions[i];
+                const auto begun = Clock::now();
+                std::string why;
+                try {
+                    Login(session, fetchOffline);
+                } catch (const std::exception& error) {
+                    why = error.what();
+                    session.request.Close();
+                    session.notification.Close();
+                    session.step = Step::Closed;
+                }
+                const double ms = Seconds(Clock::now() - begun) * 1000.0;
+                std::lock_guard lock(mutex);
+                if (why.empty()) {
+                    latencies.push_back(ms);
+                } else if (failures++ == 0) {
+                    firstFailure = why;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    return Seconds(Clock::now() - start);
+}
+
+void LoadBench::HandOver(std::vector<std::unique_ptr<Session>>& sessions) {
+    std::vector<std::vector<Session*>> perWorker(m_workers.size());
+    for (std::size_t i = 0; i < sessions.size(); ++i) {
+        if (sessions[i]->request.IsOpen()) {
+            sessions[i]->worker = static_cast<int>(i % m_workers.size());
+            perWorker[i % m_workers.size()].push_back(sessions[i].get());
+        }
+    }
+    for (std::size_t w = 0; w < m_workers.size(); ++w) {
+        m_workers[w]->Post([list = perWorker[w]](Worker& worker) {
+            for (Session* session : list) {
+                worker.Adopt(*session);
+            }
+        });
+    }
+    OnWorkers([](Worker&) {});  // every adoption is done after this
+}
+
+double LoadBench::SendPhase(const std::vector<Session*>& senders,
+                            const std::vector<std::string>& targets, int type, int perSender,
+                            PhaseTally& tally) {
+    tally.sendersLeft.store(static_cast<int>(senders.size()));
+    tally.latencies.reserve(static_cast<std::size_t>(perSender) * senders.size());
+    std::vector<std::vector<std::pair<Session*, std::string>>> perWorker(m_workers.size());
+    for (std::size_t i = 0; i < senders.size(); ++i) {
+        perWorker[static_cast<std::size_t>(senders[i]->worker)].emplace_back(senders[i],
+                                                                             targets[i]);
+    }
+    const auto start = Clock::now();
+    for (std::size_t w = 0; w < m_workers.size(); ++w) {
+        m_workers[w]->Post([list = perWorker[w], type, perSender, &tally](Worker& worker) {
+            for (const auto& [session, target] : list) {
+                session->target = target;
+                worker.BeginSending(*session, type, perSender, tally);
+            }
+        });
+    }
+    const auto deadline = start + std::chrono::seconds(m_options.phaseSeconds);
+    while (tally.sendersLeft.load() > 0) {
+        if (Clock::now() > deadline && !tally.stop.exchange(true)) {
+            std::fprintf(stderr, "phase time cap reached; finishing messages under way\n");
+        }
+        if (Clock::now() > deadline + 40s) {
+            throw std::runtime_error("messages under way did not finish within 40 s");
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return Seconds(Clock::now() - start);
+}
+
+void LoadBench::LivePhase(int pairs) {
+    const int held = static_cast<int>(m_sessions.size());
+    pairs = std::min(pairs, held / 2);
+    if (pairs <= 0) {
+        return;
+    }
+    std::vector<Session*> senders;
+    std::vector<std::string> targets;
+    for (int i = 0; i < pairs; ++i) {
+        senders.push_back(m_sessions[static_cast<std::size_t>(i)].get());
+        targets.push_back(m_sessions[static_cast<std::size_t>(i + pairs)]->account.userId);
+    }
+    const int perSender = std::max(1, m_options.messages / pairs);
+    const long receivedBefore = m_totals.liveReceived.load();
+    PhaseTally tally;
+    const double elapsed = SendPhase(senders, targets, pt::LiveMessage, perSender, tally);
+    const auto summary = Summarise(tally.latencies);
+    const double rate = static_cast<double>(tally.ok.load()) / elapsed;
+    const std::string label = "live messages at " + std::to_string(pairs) + " pairs";
+    const bool big = pairs >= 1000;
+    Add(label + " (per s)", Format(0, rate), big ? ">= 10000" : "",
+        big ? std::optional<bool>(rate >= 10000) : std::nullopt);
+    Add("  latency p50 / p99 / max (ms)",
+        Format(2, summary.p50) + " / " + Format(2, summary.p99) + " / " + Format(2, summary.max),
+        big ? "p99 < 20" : "", big ? std::optional<bool>(summary.p99 < 20.0) : std::nullopt);
+    Add("  relayed / failed / pushes answered",
+        std::to_string(tally.ok.load()) + " / " + std::to_string(tally.failed.load()) + " / " +
+            std::to_string(m_totals.liveReceived.load() - receivedBefore));
+    if (!tally.firstFailure.empty()) {
+        std::fprintf(stderr, "%s: first failure: %s\n", label.c_str(), tally.firstFailure.c_str());
+    }
+}
+
+void LoadBench::OfflinePhases() {
+    if (m_absent.empty() || m_sessions.empty() || m_options.offlineMessages == 0) {
+        return;
+    }
+    const int senderCount =
+        std::min<int>(m_options.offlineSenders, static_cast<int>(m_sessions.size()));
+    std::vector<Session*> senders;
+    std::vector<std::string> targets;
+    for (int i = 0; i < senderCount; ++i) {
+        senders.push_back(m_sessions[static_cast<std::size_t>(i)].get());
+        targets.push_back(m_absent[static_cast<std::size_t>(i) % m_absent.size()].userId);
+    }
+    const int perSender = std::max(1, m_options.offlineMessages / senderCount);
+    PhaseTally tally;
+    const double elapsed = SendPhase(senders, targets, pt::OfflineMessage, perSender, tally);
+    const auto summary = Summarise(tally.latencies);
+    Add("offline messages stored (per s)",
+        Format(0, static_cast<double>(tally.ok.load()) / elapsed) + "  (" +
+            std::to_string(tally.ok.load()) + " by " + std::to_string(senderCount) +
+            " senders, p99 " + Format(1, summary.p99) + " ms)");
+    if (!tally.firstFailure.empty()) {
+        std::fprintf(stderr, "offline store: first failure: %s\n", tally.firstFailure.c_str());
+    }
+
+    // The absent users log in without fetching, then all fetch at once.
+    for (const auto& account : m_absent) {
+        m_absentSessions.push_back(std::make_unique<Session>());
+        m_absentSessions.back()->account = account;
+    }
+    std::vector<double> logins;
+    long failures = 0;
+    std::string firstFailure;
+    LoginAll(m_absentSessions, false, logins, failures, firstFailure);
+    if (failures > 0) {
+        std::fprintf(stderr, "%ld absent-user logins failed (first: %s)\n", failures,
+                     firstFailure.c_str());
+    }
+    HandOver(m_absentSessions);
+    const long expected = tally.ok.load();
+    const long before = m_totals.offlineReceived.load();
+    const auto start = Clock::now();
+    std::vector<Session*> fetchers;
+    for (auto& session : m_absentSessions) {
+        fetchers.push_back(session.get());
+    }
+    OnWorkers([&fetchers](Worker& worker) {
+        for (Session* session : fetchers) {
+            if (session->step != Step::Closed &&
+                std::find(worker.Owned().begin(), worker.Owned().end(), session) !=
+                    worker.Owned().end()) {
+                try {
+                    proto::SendPacket(session->request.Get(), pt::FetchOfflineMessages,
+                                      proto::Timeout::Default);
+                } catch (const proto::NetError& error) {
+                    std::fprintf(stderr, "fetch offline messages: %s\n", error.what());
+                }
+            }
+        }
+    });
+    const auto deadline = start + std::chrono::seconds(m_options.phaseSeconds);
+    while (m_totals.offlineReceived.load() - before < expected && Clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    const double elapsed2 = Seconds(Clock::now() - start);
+    const long delivered = m_totals.offlineReceived.load() - before;
+    Add("offline messages delivered (per s)", Format(0, static_cast<double>(delivered) / elapsed2) +
+                                                  "  (" + std::to_string(delivered) + " of " +
+                                                  std::to_string(expected) + " to " +
+                                                  std::to_string(m_absent.size()) + " users)");
+}
+
+void LoadBench::Run() {
+    const long rssStart = ServerRssKiB();
+    const int total = m_options.sessions + m_options.absentUsers;
+    std::fprintf(stderr, "creating %d accounts ...\n", total);
+    auto start = Clock::now();
+    std::vector<Account> accounts;
+    CreateAccounts(total, accounts);
+    const double accountSeconds = Seconds(Clock::now() - start);
+    std::sort(accounts.begin(), accounts.end(),
+              [](const Account& a, const Account& b) { return a.userId < b.userId; });
+    const auto split = std::min(accounts.size(), static_cast<std::size_t>(m_options.sessions));
+    m_accounts.assign(accounts.begin(), accounts.begin() + static_cast<long>(split));
+    m_absent.assign(accounts.begin() + static_cast<long>(split), accounts.end());
+    Add("accounts created (per s)",
+        Format(0, static_cast<double>(accounts.size()) / accountSeconds) + "  (" +
+            std::to_string(accounts.size()) + ")");
+
+    for (const auto& account : m_accounts) {
+        m_sessions.push_back(std::make_unique<Session>());
+        m_sessions.back()->account = account;
+    }
+    std::this_thread::sleep_for(500ms);
+    const long rssBefore = ServerRssKiB();
+    std::fprintf(stderr, "logging %zu sessions in ...\n", m_sessions.size());
+    std::vector<double> latencies;
+    long failures = 0;
+    std::string firstFailure;
+    const double loginSeconds = LoginAll(m_sessions, true, latencies, failures, firstFailure);
+    if (failures > 0) {
+        std::fprintf(stderr, "%ld logins failed (first: %s)\n", failures, firstFailure.c_str());
+    }
+    HandOver(m_sessions);
+    const auto loginSummary = Summarise(latencies);
+    const double loginRate = static_cast<double>(latencies.size()) / loginSeconds;
+
+    // Idle sessions settle (threads parked in their first receive) before memory is read.
+    std::this_thread::sleep_for(2s);
+    const long rssAfter = ServerRssKiB();
+    const long held = static_cast<long>(latencies.size()) - m_totals.sessionsLost.load();
+    Add("sessions held", std::to_string(held) + " of " + std::to_string(m_options.sessions),
+        ">= 10000", held >= 10000);
+    if (m_serverPid > 0 && held > 0) {
+        const double perSession = static_cast<double>(rssAfter - rssBefore) / held;
+        Add("server memory per idle session (KiB)",
+            Format(1, perSession) + "  (VmRSS " + std::to_string(rssStart / 1024) + " -> " +
+                std::to_string(rssBefore / 1024) + " -> " + std::to_string(rssAfter / 1024) +
+                " MiB, " + std::to_string(StatusValue(m_serverPid, "Threads")) + " threads)",
+            "< 64", perSession < 64.0);
+    } else {
+        Add("server memory per idle session (KiB)", "n/a (give --server-pid)");
+    }
+    Add("logins (per s)",
+        Format(0, loginRate) + "  (p50 " + Format(1, loginSummary.p50) + " ms, p99 " +
+            Format(1, loginSummary.p99) + " ms, " + std::to_string(m_options.loginThreads) +
+            " at once)",
+        ">= 1000", loginRate >= 1000);
+
+    for (int pairs : m_options.pairs) {
+        std::fprintf(stderr, "live messages at %d pairs ...\n", pairs);
+        LivePhase(pairs);
+    }
+    std::fprintf(stderr, "offline messages ...\n");
+    OfflinePhases();
+
+    long stillHeld = 0;
+    OnWorkers([](Worker&) {});
+    for (const auto& session : m_sessions) {
+        stillHeld += session->request.IsOpen() ? 1 : 0;
+    }
+    Add("sessions still held at the end", std::to_string(stillHeld));
+    if (m_totals.sessionsLost.load() > 0) {
+        std::fprintf(stderr, "%ld sessions lost (first: %s)\n", m_totals.sessionsLost.load(),
+                     m_totals.firstLoss.c_str());
+    }
+}
+
+void LoadBench::Print() const {
+    std::size_t width = 0, valueWidth = 0;
+    for (const auto& row : m_rows) {
+        width = std::max(width, row.figure.size());
+        valueWidth = std::max(valueWidth, row.value.size());
+    }
+    std::printf("\n%-*s  %-*s  %-9s  %s\n", static_cast<int>(width), "Figure",
+                static_cast<int>(valueWidth), "Value", "Target", "");
+    std::printf("%s\n", std::string(width + valueWidth + 22, '-').c_str());
+    for (const auto& row : m_rows) {
+        std::printf("%-*s  %-*s  %-9s  %s\n", static_cast<int>(width), row.figure.c_str(),
+                    static_cast<int>(valueWidth), row.value.c_str(), row.target.c_str(),
+                    row.verdict.c_str());
+    }
+    std::fflush(stdout);
+}
+
+// The whole run is bounded: past --max-seconds the process ends, and the server it started
+// with it (the server dies with its parent).
+void ArmRunCap(int seconds) {
+    std::signal(SIGALRM, [](int) {
+        constexpr char text[] = "server_load_bench: time cap reached, stopping.\n";
+        [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text, sizeof text - 1);
+        ::_exit(3);
+    });
+    ::alarm(static_cast<unsigned>(seconds));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    auto options = ParseOptions(argc, argv);
+    if (!options) {
+        return argc > 1 &&
+                       (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")
+                   ? 0
+                   : 2;
+    }
+    ArmRunCap(options->maxSeconds);
+    proto::StartSockets();
+    RaiseOpenFileLimit(options->sessions + options->absentUsers);
+    if (OpenFileLimit() < static_cast<rlim_t>(options->sessions) * 2 + 256) {
+        std::fprintf(stderr, "Warning: the open-file limit %lu is too low for %d sessions.\n",
+                     static_cast<unsigned long>(OpenFileLimit()), options->sessions);
+    }
+    try {
+        std::unique_ptr<LocalServer> server;
+        int port = options->port;
+        int pid = options->serverPid;
+        if (port == 0) {
+            server = std::make_unique<LocalServer>(*options,
+                                                   std::filesystem::read_symlink("/proc/self/exe"));
+            server->Start();
+            port = server->Port();
+            pid = server->Pid();
+            std::fprintf(stderr, "server %d started on 127.0.0.1:%d/%d (SQLite)\n", pid, port,
+                         port + 1);
+        }
+        {
+            LoadBench bench(*options, port, pid);
+            bench.Run();
+            bench.Print();
+        }
+        if (server) {
+            server->Stop();
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "server_load_bench: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
