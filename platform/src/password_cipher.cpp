@@ -1,5 +1,6 @@
 #include "talvorine/platform/password_cipher.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -136,7 +137,7 @@ std::array<std::uint8_t, StoredPasswordSize> EncipherPassword(std::string_view p
     // 17 bytes so that a full-length password still has its terminating NUL before enciphering.
     std::array<std::uint8_t, StoredPasswordSize + 1> field{};
     const std::string_view text = CutUtf8(password, StoredPasswordSize);
-    std::memcpy(field.data(), text.data(), text.size());
+    std::copy(text.begin(), text.end(), field.begin());
     std::array<std::uint8_t, StoredPasswordSize> stored{};
     std::memcpy(stored.data(), field.data(), stored.size());
     StoredPasswordCipher().Encipher(stored);

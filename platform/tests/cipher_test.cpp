@@ -188,6 +188,8 @@ TEST(StoredPasswordCipherTest, ShortAndEmptyPasswords) {
     ASSERT_TRUE(Blowfish(m).Encipher(zeros));
     EXPECT_EQ(empty, zeros);
     EXPECT_EQ(DecipherPassword(empty), "");
+    // A default view has no data pointer at all; it must encipher like the empty text.
+    EXPECT_EQ(EncipherPassword(std::string_view{}), empty);
 }
 
 TEST(StoredPasswordCipherTest, OverlongPasswordIsCutWithoutHalfACharacter) {
