@@ -15,6 +15,8 @@
 #include <thread>
 #include <utility>
 
+#include "talvorine/platform/file_descriptor.h"
+
 namespace talvorine::platform {
 namespace {
 
@@ -26,24 +28,6 @@ constexpr std::size_t MaxLineBytes = 256;
 // listener; and how long a sender waits for a listener whose backlog is full.
 constexpr auto PeerTimeout = std::chrono::milliseconds(1000);
 constexpr auto ConnectTimeout = std::chrono::milliseconds(2000);
-
-// Closes the descriptor when it goes out of scope.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int Get() const { return m_fd; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
 
 constexpr std::size_t MaxNameBytes = sizeof(sockaddr_un::sun_path) - 1;
 

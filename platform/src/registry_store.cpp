@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "registry_format.h"
+#include "talvorine/platform/file_descriptor.h"
 #include "talvorine/platform/program_folders.h"
 
 namespace talvorine::platform {
@@ -24,30 +25,6 @@ using detail::RegistryDocument;
 std::string ErrnoText(int error) {
     return std::strerror(error);
 }
-
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int Get() const { return m_fd; }
-    bool Valid() const { return m_fd >= 0; }
-    int Release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd = -1;
-};
 
 // The hive is renamed over on every write, which would leave a lock on the hive itself held on
 // a stale inode; so every process locks one stable file beside it instead.
@@ -70,7 +47,7 @@ enum class ReadStatus { Ok, Missing, Failed };
 
 ReadStatus ReadWholeFile(const std::filesystem::path& file, std::string& text, int& error) {
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid()) {
+    if (!fd.IsOpen()) {
         error = errno;
         return error == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
     }
@@ -123,7 +100,7 @@ void ReplaceFile(const std::filesystem::path& file, std::string_view text, mode_
     std::string pattern =
         (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
     FileDescriptor fd(::mkstemp(pattern.data()));
-    if (!fd.Valid()) {
+    if (!fd.IsOpen()) {
         throw RegistryError("Cannot write the registry file \"" + file.string() +
                             "\": " + ErrnoText(errno));
     }
@@ -143,7 +120,7 @@ void ReplaceFile(const std::filesystem::path& file, std::string_view text, mode_
     }
     // Make the rename itself durable.
     FileDescriptor folder(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Valid()) {
+    if (folder.IsOpen()) {
         ::fsync(folder.Get());
     }
 }
@@ -236,7 +213,7 @@ public:
     RegistryDocument LoadForWrite() {
         CreateFolders(m_file.parent_path());
         OpenLock(true);
-        if (!m_lock.Valid()) {
+        if (!m_lock.IsOpen()) {
             throw RegistryError("Cannot lock the registry file \"" + m_file.string() +
                                 "\": " + ErrnoText(m_lockError));
         }
@@ -292,7 +269,7 @@ private:
     // Sets the damaged file aside under the exclusive lock, after checking that it is still
     // damaged (another process may have set it aside and written a new one meanwhile).
     RegistryDocument HandleDamage(bool forWrite) {
-        if (m_lock.Valid() && !m_exclusive) {
+        if (m_lock.IsOpen() && !m_exclusive) {
             m_exclusive = true;
             if (!Flock(m_lock.Get(), LOCK_EX)) {
                 m_lock = FileDescriptor();
@@ -316,7 +293,7 @@ private:
             return std::move(*parsed.document);
         }
         const std::string what = "line " + std::to_string(parsed.line) + ": " + parsed.error;
-        const std::string aside = m_lock.Valid() ? SetAside(m_file, error) : std::string();
+        const std::string aside = m_lock.IsOpen() ? SetAside(m_file, error) : std::string();
         if (aside.empty()) {
             const std::string message = "The registry file \"" + m_file.string() +
                                         "\" is damaged (" + what +

@@ -13,27 +13,6 @@
 
 namespace talvorine::client::data::detail {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_fd = other.Release();
-    }
-    return *this;
-}
-
-int UniqueFd::Release() {
-    int fd = m_fd;
-    m_fd = -1;
-    return fd;
-}
-
-void UniqueFd::Close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-}
-
 std::string FileErrorText(const std::filesystem::path& path, int error) {
     std::string text = path.string() + ": " + std::generic_category().message(error);
     return std::string(platform::CutUtf8(text, 255));

@@ -9,27 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "talvorine/platform/file_descriptor.h"
+
 namespace talvorine::client::data::detail {
 
 // An owned file descriptor; closing also drops any flock held through it.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { Close(); }
-
-    int Get() const { return m_fd; }
-    bool IsOpen() const { return m_fd >= 0; }
-    int Release();
-    void Close();
-
-private:
-    int m_fd = -1;
-};
+using UniqueFd = platform::FileDescriptor;
 
 // "<path>: <system text>", cut to 255 bytes as the store's error texts are.
 std::string FileErrorText(const std::filesystem::path& path, int error);
