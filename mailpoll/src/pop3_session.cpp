@@ -181,7 +181,10 @@ std::optional<std::string> Pop3Session::ReadReply(std::size_t firstSize,
         Fail(protocol::SocketCode::NotConnected, text);
         return std::nullopt;
     }
-    std::array<std::uint8_t, ReceiveChunk> chunk{};
+    if (m_chunk.empty()) {
+        m_chunk.resize(ReceiveChunk);
+    }
+    const std::span<std::uint8_t> chunk(m_chunk);
     auto lastData = Clock::now();
 
     for (;;) {
@@ -208,7 +211,7 @@ std::optional<std::string> Pop3Session::ReadReply(std::size_t firstSize,
             continue;
         }
         const std::size_t room = std::min(bufferSize - text.size() - 1, chunk.size());
-        const long received = protocol::ReceiveRaw(m_socket, std::span(chunk.data(), room), 0, 1);
+        const long received = protocol::ReceiveRaw(m_socket, chunk.first(room), 0, 1);
         if (received < 0) {
             m_broken = true;
             Fail(protocol::LastSocketError(), text);

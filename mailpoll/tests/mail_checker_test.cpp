@@ -57,11 +57,18 @@ public:
         const std::lock_guard lock(m_mutex);
         return m_headers;
     }
+    // The last hand-over comes just before the job counts as ended.
     bool WaitFinished(std::size_t index, int times = 1) {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 20s, [&] {
+        const bool handedOver = m_changed.wait_for(lock, 20s, [&] {
             return std::count(m_events[index].begin(), m_events[index].end(), "finished") >= times;
         });
+        lock.unlock();
+        const auto start = std::chrono::steady_clock::now();
+        while (checker->IsRunning(index) && std::chrono::steady_clock::now() - start < 5s) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return handedOver && !checker->IsRunning(index);
     }
 
 private:

@@ -95,6 +95,7 @@ private:
     bool m_listDone = false;
     std::uint32_t m_messageCount = 0;
     std::vector<std::uint32_t> m_messageSizes;
+    std::vector<std::uint8_t> m_chunk;  // receive buffer, kept between replies
     std::string m_lastReplyText;
     int m_lastError = 0;
     std::chrono::milliseconds m_replyTimeout{2000};
