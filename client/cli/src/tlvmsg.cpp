@@ -17,6 +17,7 @@
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/data/contact_list.h"
+#include "talvorine/client/data/history_files.h"
 #include "talvorine/client/data/message_store.h"
 #include "talvorine/client/session/account_requests.h"
 #include "talvorine/client/session/data_adapters.h"
@@ -25,7 +26,6 @@
 #include "talvorine/client/session/messaging.h"
 #include "talvorine/client/session/server_session.h"
 #include "talvorine/client/session/texts.h"
-#include "talvorine/platform/private_profile.h"
 #include "talvorine/platform/text.h"
 
 namespace talvorine::client::cli {
@@ -109,15 +109,6 @@ std::string ReadSecret(std::istream& in, std::ostream& err, const char* prompt) 
         line.pop_back();
     }
     return line;
-}
-
-std::string LocalTime(std::uint32_t time) {
-    const std::time_t t = time;
-    std::tm local{};
-    ::localtime_r(&t, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
 }
 
 // The "SendMessage" values of the send window.
@@ -218,8 +209,8 @@ public:
         const char* kind = message.kind == IncomingMessage::Kind::Offline     ? " (offline)"
                            : message.kind == IncomingMessage::Kind::AutoReply ? " (automatic reply)"
                                                                               : "";
-        Print(m_out, "[" + LocalTime(record.time) + "] " + message.senderId + kind + ": " +
-                         record.body + "\n");
+        Print(m_out, "[" + data::FormatLocalTime(record.time) + "] " + message.senderId + kind +
+                         ": " + record.body + "\n");
     }
     void ChatRequestReceived(const protocol::ChatRequest&) override {}
     void FileRequestReceived(const protocol::FileRequest& request) override {
@@ -511,45 +502,15 @@ int HistoryCommand(Context& context, const Account& account) {
                 continue;
             }
             const auto record = protocol::MessageRecord::Decode(message.body);
-            context.out << "[" << LocalTime(record.time) << "] " << (sent ? "to " : "from ")
-                        << context.args[0] << ": " << record.body << "\n";
+            context.out << "[" << data::FormatLocalTime(record.time) << "] "
+                        << (sent ? "to " : "from ") << context.args[0] << ": " << record.body
+                        << "\n";
         }
     } catch (const std::exception& e) {
         return Fail(context, e.what());
     }
     return 0;
 }
-
-// Transfer records of the account: INI files in "File Transfer", section "Parameters".
-class AccountTransferRecords : public TransferRecords {
-public:
-    explicit AccountTransferRecords(std::string accountId) : m_accountId(std::move(accountId)) {}
-    fs::path Create(std::string_view peerId, const TransferRecordStart& start) override {
-        const auto folder = data::FileTransferFolder(m_accountId);
-        if (!folder) {
-            throw std::runtime_error("the file-transfer folder cannot be made");
-        }
-        auto number = static_cast<unsigned>(std::time(nullptr));
-        fs::path file;
-        do {
-            file = *folder / (std::string(peerId) + "-" + std::to_string(number++) + ".dat");
-        } while (fs::exists(file));
-        platform::PrivateProfile profile(file);
-        profile.Write("Parameters", "Type", start.incoming ? "1" : "0");
-        profile.Write("Parameters", "File Name", start.fileName);
-        profile.Write("Parameters", "Size", std::to_string(start.size));
-        profile.Write("Parameters", "Time",
-                      LocalTime(static_cast<std::uint32_t>(std::time(nullptr))));
-        profile.Write("Parameters", "Description", start.description);
-        return file;
-    }
-    void Write(const fs::path& record, std::string_view key, std::string_view value) override {
-        platform::PrivateProfile(record).Write("Parameters", key, value);
-    }
-
-private:
-    std::string m_accountId;
-};
 
 int SendFileCommand(Context& context, const Account& account) {
     std::string description;

@@ -1,7 +1,5 @@
 #include "talvorine/client/session/chat.h"
 
-#include <arpa/inet.h>
-
 #include <cctype>
 
 #include "talvorine/client/session/texts.h"
@@ -27,7 +25,7 @@ bool IsBlank(std::string_view text) {
 }
 
 std::filesystem::path CreateChatFileQuietly(ChatFiles& files, std::string_view peerId,
-                                            const ChatFileHead& head) {
+                                            const data::ChatFileHeader& head) {
     try {
         return files.Create(peerId, head);
     } catch (const std::exception&) {
@@ -81,9 +79,8 @@ ChatStepResult ChatRequester::Run() {
             protocol::ReceivePacket(direct.Get(), answer, protocol::Timeout::Default);
         const bool accepted = header.type == pt::Ok;
         const auto answerText = detail::BodyString(header, answer);
-        ChatFileHead head;
-        head.direction = 0;
-        head.time = detail::Now();
+        data::ChatFileHeader head;  // its time is set when the file is made
+        head.direction = data::ChatDirection::Sent;
         head.requestText = m_text;
         head.accepted = accepted;
         head.reason = accepted ? std::string() : answerText;
@@ -110,18 +107,13 @@ IncomingChatRequest IncomingChatRequest::From(const protocol::ChatRequest& reque
 }
 
 std::string IncomingChatRequest::AddressText() const {
-    in_addr addr{};
-    addr.s_addr = address;
-    char dotted[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr, dotted, sizeof dotted);
-    return dotted;
+    return detail::DottedAddress(address);
 }
 
 ChatAnswerer::ChatAnswerer(ChatFiles& files, IncomingChatRequest request)
     : m_files(files), m_request(std::move(request)) {
-    ChatFileHead head;
-    head.direction = 1;
-    head.time = detail::Now();
+    data::ChatFileHeader head;
+    head.direction = data::ChatDirection::Received;
     head.requestText = m_request.text;
     m_chatFile = CreateChatFileQuietly(m_files, m_request.requesterId, head);
 }

@@ -1,5 +1,8 @@
 #include "talvorine/client/session/data_adapters.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "talvorine/client/data/message_store.h"
 
 namespace talvorine::client::session {
@@ -11,6 +14,13 @@ void Append(const std::string& accountId, data::StoreKind kind, std::string_view
     auto store =
         data::MessageStore::Open(accountId, kind, peerId, data::StoreMode::ReadWrite, true);
     store.AppendMessage(record, 0);
+}
+
+// The record's single-key updates report failure as false with errno set.
+void CheckWritten(bool written, const std::filesystem::path& record) {
+    if (!written) {
+        throw data::DataError(record.string() + ": " + std::strerror(errno != 0 ? errno : EIO));
+    }
 }
 
 }  // namespace
@@ -44,6 +54,49 @@ void ContactListBook::AddStranger(std::string_view userId) {
 
 void ContactListBook::AddUnread(std::string_view userId) {
     m_list.IncrementUnread(userId);
+}
+
+std::filesystem::path AccountChatFiles::Create(std::string_view peerId,
+                                               const data::ChatFileHeader& head) {
+    return data::CreateChatFile(m_accountId, peerId, head);
+}
+
+void AccountChatFiles::SetAnswer(const std::filesystem::path& file, bool accepted,
+                                 std::string_view reason) {
+    data::SetChatAnswer(file, accepted, reason);
+}
+
+void AccountChatFiles::SaveTranscript(const std::filesystem::path& file,
+                                      std::string_view transcript) {
+    data::SaveChatTranscript(file, transcript);
+}
+
+std::filesystem::path AccountTransferRecords::Create(std::string_view peerId,
+                                                     const TransferRecordStart& start) {
+    return data::CreateTransferRecord(m_accountId, peerId, start.type, start.fileName, start.size,
+                                      start.description);
+}
+
+void AccountTransferRecords::SetAccepted(const std::filesystem::path& record, bool accepted) {
+    errno = 0;
+    CheckWritten(data::SetTransferAccepted(record, accepted), record);
+}
+
+void AccountTransferRecords::SetSavedAs(const std::filesystem::path& record,
+                                        const std::filesystem::path& savedAs) {
+    errno = 0;
+    CheckWritten(data::SetTransferSavedAs(record, savedAs.string()), record);
+}
+
+void AccountTransferRecords::SetDone(const std::filesystem::path& record) {
+    errno = 0;
+    CheckWritten(data::SetTransferDone(record), record);
+}
+
+void AccountTransferRecords::SetStatus(const std::filesystem::path& record,
+                                       std::string_view status) {
+    errno = 0;
+    CheckWritten(data::SetTransferStatus(record, status), record);
 }
 
 }  // namespace talvorine::client::session

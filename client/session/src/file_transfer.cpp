@@ -1,6 +1,5 @@
 #include "talvorine/client/session/file_transfer.h"
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -41,22 +40,14 @@ std::string SafeFileName(std::string_view offered) {
 
 namespace {
 
-std::string AddressToText(std::uint32_t address) {
-    in_addr addr{};
-    addr.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &addr, text, sizeof text);
-    return text;
-}
-
 // Record writes never stop a transfer: the history is secondary to the file itself.
-void WriteQuietly(TransferRecords& records, const fs::path& record, std::string_view key,
-                  std::string_view value) {
+template <typename Update>
+void RecordQuietly(const fs::path& record, Update&& update) {
     if (record.empty()) {
         return;
     }
     try {
-        records.Write(record, key, value);
+        update();
     } catch (const std::exception&) {
     }
 }
@@ -68,6 +59,10 @@ fs::path CreateQuietly(TransferRecords& records, std::string_view peerId,
     } catch (const std::exception&) {
         return {};
     }
+}
+
+std::string FailedText(std::string_view failure) {
+    return std::string(data::TransferStatus::FailedPrefix) + std::string(failure);
 }
 
 // A cancelled transfer ends with a reset, so that the peer stops at once instead of waiting
@@ -141,13 +136,14 @@ void FileSender::Cancel() {
 
 TransferResult FileSender::Finish(TransferResult result, const std::string& failure) {
     if (result.end == TransferResult::End::Done) {
-        WriteQuietly(m_records, m_record, "Status", Text::StatusDone);
+        RecordQuietly(m_record, [&] { m_records.SetStatus(m_record, data::TransferStatus::Done); });
     } else if (m_closing) {
         result.end = TransferResult::End::Canceled;
-        WriteQuietly(m_records, m_record, "Status", Text::StatusCanceled);
+        RecordQuietly(m_record,
+                      [&] { m_records.SetStatus(m_record, data::TransferStatus::Canceled); });
     } else {
-        result.reason = std::string(Text::FailedPrefix) + failure;
-        WriteQuietly(m_records, m_record, "Status", result.reason);
+        result.reason = FailedText(failure);
+        RecordQuietly(m_record, [&] { m_records.SetStatus(m_record, result.reason); });
     }
     result.record = m_record;
     m_stream.close();
@@ -162,9 +158,9 @@ TransferResult FileSender::Run(const TransferProgress& progress, std::string_vie
     }
     const auto descriptionText = platform::CutUtf8(description, MaxDescriptionBytes);
     // Created before anything can fail, so that every end of the transfer is recorded.
-    m_record = CreateQuietly(
-        m_records, m_peerId,
-        TransferRecordStart{false, m_file.string(), Size(), std::string(descriptionText)});
+    m_record = CreateQuietly(m_records, m_peerId,
+                             TransferRecordStart{data::TransferType::Outgoing, m_file.string(),
+                                                 Size(), std::string(descriptionText)});
     WakeableSocket listening(m_waker);
     WakeableSocket direct(m_waker);
     try {
@@ -194,7 +190,7 @@ TransferResult FileSender::Run(const TransferProgress& progress, std::string_vie
         const auto answer =
             protocol::ReceivePacket(direct.Get(), buffer, protocol::Timeout::Default);
         const bool accepted = answer.type == pt::Ok;
-        WriteQuietly(m_records, m_record, "Accepted", accepted ? "1" : "0");
+        RecordQuietly(m_record, [&] { m_records.SetAccepted(m_record, accepted); });
         if (!accepted) {
             result.end = TransferResult::End::Refused;
             throw NetError(std::string(Text::TransferNotAccepted));
@@ -238,14 +234,14 @@ FileOffer FileOffer::From(const protocol::FileRequest& request) {
 }
 
 std::string FileOffer::AddressText() const {
-    return AddressToText(address);
+    return detail::DottedAddress(address);
 }
 
 FileReceiver::FileReceiver(TransferRecords& records, FileReceiveOptions options, FileOffer offer)
     : m_records(records), m_options(std::move(options)), m_offer(std::move(offer)) {
-    m_record = CreateQuietly(
-        m_records, m_offer.senderId,
-        TransferRecordStart{true, m_offer.fileName, m_offer.size, m_offer.description});
+    m_record = CreateQuietly(m_records, m_offer.senderId,
+                             TransferRecordStart{data::TransferType::Incoming, m_offer.fileName,
+                                                 m_offer.size, m_offer.description});
 }
 
 ReceiveDecision FileReceiver::Decision() const {
@@ -292,8 +288,8 @@ std::optional<std::string> FileReceiver::OpenTarget(const fs::path& target) {
         return std::string(Text::FailedToCreateFile);
     }
     m_target = target;
-    WriteQuietly(m_records, m_record, "Accepted", "1");
-    WriteQuietly(m_records, m_record, "Saved As", target.string());
+    RecordQuietly(m_record, [&] { m_records.SetAccepted(m_record, true); });
+    RecordQuietly(m_record, [&] { m_records.SetSavedAs(m_record, target); });
     return std::nullopt;
 }
 
@@ -308,11 +304,12 @@ TransferResult FileReceiver::Fail(const std::string& failure) {
     m_stream.close();
     if (m_closing) {
         result.end = TransferResult::End::Canceled;
-        WriteQuietly(m_records, m_record, "Status", Text::StatusCanceled);
+        RecordQuietly(m_record,
+                      [&] { m_records.SetStatus(m_record, data::TransferStatus::Canceled); });
     } else {
         result.end = TransferResult::End::Failed;
-        result.reason = std::string(Text::FailedPrefix) + failure;
-        WriteQuietly(m_records, m_record, "Status", result.reason);
+        result.reason = FailedText(failure);
+        RecordQuietly(m_record, [&] { m_records.SetStatus(m_record, result.reason); });
     }
     return result;
 }
@@ -362,13 +359,13 @@ TransferResult FileReceiver::Receive(const TransferProgress& progress) {
         }
         return Fail(e.what());
     }
-    WriteQuietly(m_records, m_record, "Done", "1");
-    WriteQuietly(m_records, m_record, "Status", Text::StatusDone);
+    RecordQuietly(m_record, [&] { m_records.SetDone(m_record); });
+    RecordQuietly(m_record, [&] { m_records.SetStatus(m_record, data::TransferStatus::Done); });
     return TransferResult{TransferResult::End::Done, {}, m_record};
 }
 
 TransferResult FileReceiver::Refuse() {
-    WriteQuietly(m_records, m_record, "Accepted", "0");
+    RecordQuietly(m_record, [&] { m_records.SetAccepted(m_record, false); });
     WakeableSocket direct(m_waker);
     try {
         const int connectResult =

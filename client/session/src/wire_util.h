@@ -1,6 +1,8 @@
 #pragma once
 // Small wire helpers shared by the engine's sources.
 
+#include <arpa/inet.h>
+
 #include <array>
 #include <cstdint>
 #include <ctime>
@@ -45,6 +47,15 @@ inline std::string Format(std::string_view pattern, std::initializer_list<std::s
 // Reasons handed to callers hold at most 255 bytes, cut on a character boundary.
 inline std::string CutReason(std::string_view text) {
     return std::string(platform::CutUtf8(text, 255));
+}
+
+// An IPv4 address in network byte order as dotted text.
+inline std::string DottedAddress(std::uint32_t address) {
+    in_addr addr{};
+    addr.s_addr = address;
+    char dotted[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &addr, dotted, sizeof dotted);
+    return dotted;
 }
 
 inline std::uint32_t Now() {

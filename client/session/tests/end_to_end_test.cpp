@@ -4,12 +4,14 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <future>
 #include <thread>
 
+#include "account_files.h"
 #include "engine_client.h"
-#include "fakes.h"
+#include "recording_chat_events.h"
 #include "server_harness.h"
 #include "talvorine/client/data/message_store.h"
 #include "talvorine/client/session/account_requests.h"
@@ -264,48 +266,164 @@ TEST_F(EndToEnd, LoginCodeZeroOnlyShowsTheTextAndGarbageLeavesTheClientOfflineQu
     EXPECT_TRUE(broken.session->ReconnectWanted());  // the timer tries again
 }
 
-TEST_F(EndToEnd, ChatAndFileRequestsRelayedThroughTheServer) {
+// The relayed chat request, answered on the other side; both links or a failure.
+struct ChatLinks {
+    ChatStepResult asked, answered;
+};
+ChatLinks RequestChat(EventLoop& loop, EngineClient& from, ChatFiles& fromFiles, EngineClient& to,
+                      ChatFiles& toFiles, bool accept, const std::string& reply) {
+    const auto before = to.chatRequests.size();
+    ChatRequester requester(*from.session, fromFiles, to.account.userId, "chat?");
+    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
+    if (!loop.RunUntil([&] { return to.chatRequests.size() > before; }, 10s)) {
+        requester.Cancel();
+        return {requested.get(), {}};
+    }
+    const auto request = to.chatRequests.back();
+    EXPECT_EQ(request.userId, from.account.userId);
+    EXPECT_EQ(request.address.address, htonl(INADDR_LOOPBACK));
+    ChatAnswerer answerer(toFiles, IncomingChatRequest::From(request));
+    auto answered = answerer.Answer(accept, reply);
+    return {requested.get(), std::move(answered)};
+}
+
+TEST_F(EndToEnd, ChatThroughTheServerWithBothChatFilesAndADenial) {
     auto alice = Client("Alice");
     auto bob = Client("Bob");
     ASSERT_TRUE(alice->ConnectAndWait());
     ASSERT_TRUE(bob->ConnectAndWait());
+    AccountChatFiles aliceChats(alice->account.userId), bobChats(bob->account.userId);
 
-    testing::MemoryChatFiles aliceChats, bobChats;
-    ChatRequester requester(*alice->session, aliceChats, bob->account.userId, "chat?");
-    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
-    ASSERT_TRUE(loop.RunUntil([&] { return !bob->chatRequests.empty(); }, 10s));
-    const auto request = bob->chatRequests[0];
-    EXPECT_EQ(request.userId, alice->account.userId);
-    EXPECT_EQ(request.address.address, htonl(INADDR_LOOPBACK));
-    ChatAnswerer answerer(bobChats, IncomingChatRequest::From(request));
-    auto answered = answerer.Answer(true, "ok");
-    auto asked = requested.get();
-    ASSERT_TRUE(asked.link && answered.link) << asked.failure << answered.failure;
+    auto links = RequestChat(loop, *alice, aliceChats, *bob, bobChats, true, "ok");
+    ASSERT_TRUE(links.asked.link && links.answered.link)
+        << links.asked.failure << links.answered.failure;
+    testing::RecordingChatEvents aliceEvents, bobEvents;
+    ChatSession aliceChat(std::move(*links.asked.link), aliceChats, "Alice", "Bob", aliceEvents);
+    ChatSession bobChat(std::move(*links.answered.link), bobChats, "Bob", "Alice", bobEvents);
+    aliceChat.Start();
+    bobChat.Start();
+    EXPECT_EQ(aliceChat.Send("hi Bob").status, ChatSendResult::Status::Sent);
+    ASSERT_TRUE(bobEvents.WaitFor([&] { return bobEvents.Lines().size() == 1; }));
+    EXPECT_EQ(bobChat.Send("hi Alice").status, ChatSendResult::Status::Sent);
+    ASSERT_TRUE(aliceEvents.WaitFor([&] { return aliceEvents.Lines().size() == 2; }));
+    bobChat.Close();
+    ASSERT_TRUE(aliceEvents.WaitFor([&] { return !aliceEvents.Left().empty(); }));
+    EXPECT_EQ(aliceEvents.Left(), "Bob has quit.");
+    aliceChat.Close();
 
+    const std::string transcript = "Alice: hi Bob\r\nBob: hi Alice\r\n";
+    const auto aliceFiles = testing::StoredChats(alice->account.userId, bob->account.userId);
+    const auto bobFiles = testing::StoredChats(bob->account.userId, alice->account.userId);
+    ASSERT_EQ(aliceFiles.size(), 1u);
+    ASSERT_EQ(bobFiles.size(), 1u);
+    for (const auto* chat : {&aliceFiles[0], &bobFiles[0]}) {
+        EXPECT_TRUE(chat->header.accepted);
+        EXPECT_EQ(chat->header.requestText, "chat?");
+        EXPECT_EQ(chat->transcript, transcript);
+    }
+    EXPECT_EQ(aliceFiles[0].header.direction, data::ChatDirection::Sent);
+    EXPECT_EQ(bobFiles[0].header.direction, data::ChatDirection::Received);
+
+    links = RequestChat(loop, *alice, aliceChats, *bob, bobChats, false, "");
+    EXPECT_FALSE(links.asked.link);
+    EXPECT_EQ(links.asked.failure,
+              "Your request is not accepted due to the following reason:\n\nNo reason given");
+    for (const auto& chats : {testing::StoredChats(alice->account.userId, bob->account.userId),
+                              testing::StoredChats(bob->account.userId, alice->account.userId)}) {
+        ASSERT_EQ(chats.size(), 2u);
+        EXPECT_EQ(std::count_if(chats.begin(), chats.end(),
+                                [](const auto& chat) { return !chat.header.accepted; }),
+                  1);
+    }
+}
+
+// Offers `file` from `from` to `to`; `answer` plays the receiving window.
+TransferResult OfferFile(EventLoop& loop, EngineClient& from, TransferRecords& records,
+                         EngineClient& to, const fs::path& file,
+                         const std::function<TransferResult(const protocol::FileRequest&)>& answer,
+                         TransferResult* received = nullptr) {
+    const auto before = to.fileRequests.size();
+    FileSender sender(*from.session, records, to.account.userId);
+    EXPECT_FALSE(sender.Open(file));
+    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, "read me"); });
+    if (!loop.RunUntil([&] { return to.fileRequests.size() > before; }, 10s)) {
+        sender.Cancel();
+        return sending.get();
+    }
+    const auto result = answer(to.fileRequests.back());
+    if (received) {
+        *received = result;
+    }
+    return sending.get();
+}
+
+TEST_F(EndToEnd, FileTransfersThroughTheServerRecordedOnBothSides) {
+    auto alice = Client("Alice");
+    auto bob = Client("Bob");
+    ASSERT_TRUE(alice->ConnectAndWait());
+    ASSERT_TRUE(bob->ConnectAndWait());
+    AccountTransferRecords aliceRecords(alice->account.userId), bobRecords(bob->account.userId);
     TempFolder folder("tlv-e2e-file");
     const auto file = folder.Path() / "notes.txt";
     std::ofstream(file) << "some notes";
-    testing::MemoryTransferRecords aliceRecords, bobRecords;
-    FileSender sender(*alice->session, aliceRecords, bob->account.userId);
-    ASSERT_FALSE(sender.Open(file));
-    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, "read me"); });
-    ASSERT_TRUE(loop.RunUntil([&] { return !bob->fileRequests.empty(); }, 10s));
     FileReceiveOptions options{1, 1, true, folder.Path() / "in"};
-    FileReceiver receiver(bobRecords, options, FileOffer::From(bob->fileRequests[0]));
     struct NoDialog : SavePrompt {
         std::optional<fs::path> AskSavePath(const fs::path&) override { return std::nullopt; }
     } noDialog;
-    const auto target = receiver.ChooseTarget(noDialog);
-    ASSERT_TRUE(target);
-    ASSERT_FALSE(receiver.OpenTarget(*target));
-    EXPECT_EQ(receiver.Receive({}).end, TransferResult::End::Done);
-    EXPECT_EQ(sending.get().end, TransferResult::End::Done);
-    EXPECT_EQ(*target, folder.Path() / "in" / alice->account.userId / "notes.txt");
+
+    TransferResult received;
+    const auto sent = OfferFile(
+        loop, *alice, aliceRecords, *bob, file,
+        [&](const protocol::FileRequest& request) {
+            FileReceiver receiver(bobRecords, options, FileOffer::From(request));
+            const auto target = receiver.ChooseTarget(noDialog);
+            EXPECT_EQ(target, folder.Path() / "in" / alice->account.userId / "notes.txt");
+            EXPECT_FALSE(receiver.OpenTarget(*target));
+            return receiver.Receive({});
+        },
+        &received);
+    EXPECT_EQ(sent.end, TransferResult::End::Done) << sent.reason;
+    EXPECT_EQ(received.end, TransferResult::End::Done) << received.reason;
+    EXPECT_EQ(testing::TransferKey(sent.record, "Status"), "Done");
+    EXPECT_EQ(testing::TransferKey(received.record, "Status"), "Done");
+    EXPECT_EQ(testing::TransferKey(received.record, "Description"), "read me");
+    EXPECT_EQ(testing::TransferKey(received.record, "Saved As"),
+              (folder.Path() / "in" / alice->account.userId / "notes.txt").string());
+
+    const auto refused = OfferFile(
+        loop, *alice, aliceRecords, *bob, file,
+        [&](const protocol::FileRequest& request) {
+            FileReceiver receiver(bobRecords, options, FileOffer::From(request));
+            return receiver.Refuse();
+        },
+        &received);
+    EXPECT_EQ(refused.end, TransferResult::End::Refused);
+    EXPECT_EQ(refused.reason, "Failed: Your request is not accepted");
+    EXPECT_EQ(testing::TransferKey(refused.record, "Accepted"), "0");
+    EXPECT_EQ(testing::TransferKey(refused.record, "Status"),
+              "Failed: Your request is not accepted");
+    EXPECT_EQ(testing::TransferKey(received.record, "Accepted"), "0");
+    EXPECT_EQ(testing::TransferKey(received.record, "Type"), "1");
+
+    // The receiver never answers; closing the "Send File" window cancels.
+    FileSender waiting(*alice->session, aliceRecords, bob->account.userId);
+    ASSERT_FALSE(waiting.Open(file));
+    const auto before = bob->fileRequests.size();
+    auto pending = std::async(std::launch::async, [&] { return waiting.Run({}, ""); });
+    ASSERT_TRUE(loop.RunUntil([&] { return bob->fileRequests.size() > before; }, 10s));
+    waiting.Cancel();
+    ASSERT_EQ(pending.wait_for(5s), std::future_status::ready);
+    const auto cancelled = pending.get();
+    EXPECT_EQ(cancelled.end, TransferResult::End::Canceled);
+    EXPECT_EQ(testing::TransferKey(cancelled.record, "Status"), "Canceled");
 
     bob->DisconnectAndWait();
     FileSender toOffline(*alice->session, aliceRecords, bob->account.userId);
     ASSERT_FALSE(toOffline.Open(file));
-    EXPECT_EQ(toOffline.Run({}, "").reason, "Failed: User is not on-line");
+    const auto offline = toOffline.Run({}, "");
+    EXPECT_EQ(offline.reason, "Failed: User is not on-line");
+    EXPECT_EQ(testing::TransferKey(offline.record, "Status"), "Failed: User is not on-line");
+    EXPECT_EQ(data::ListTransferRecords(alice->account.userId, bob->account.userId).size(), 4u);
 }
 
 TEST_F(EndToEnd, AGarbageRequestMakesTheServerDropTheSessionAndTheEngineNoticesIt) {

@@ -12,8 +12,10 @@
 #include <random>
 #include <thread>
 
-#include "fakes.h"
+#include "account_files.h"
+#include "recording_chat_events.h"
 #include "talvorine/client/session/chat.h"
+#include "talvorine/client/session/data_adapters.h"
 #include "talvorine/client/session/file_transfer.h"
 #include "talvorine/client/session/messaging.h"
 #include "talvorine/client/session/texts.h"
@@ -23,8 +25,10 @@ namespace talvorine::client::session {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::MemoryChatFiles;
-using testing::MemoryTransferRecords;
+using testing::RecordingChatEvents;
+using testing::StoredChats;
+using testing::TempClientHome;
+using testing::TransferKey;
 namespace fs = std::filesystem;
 namespace pt = protocol::PacketType;
 
@@ -59,39 +63,12 @@ private:
     std::string m_requesterId;
 };
 
-class RecordingChatEvents : public ChatEvents {
-public:
-    void LineAdded(std::string_view line) override {
-        std::lock_guard lock(m_mutex);
-        lines.emplace_back(line);
-        m_changed.notify_all();
-    }
-    void PeerLeft(const std::string& text) override {
-        std::lock_guard lock(m_mutex);
-        left = text;
-        m_changed.notify_all();
-    }
-    void ConnectionFailed(const std::string& text) override {
-        std::lock_guard lock(m_mutex);
-        failed = text;
-        m_changed.notify_all();
-    }
-    bool WaitFor(const std::function<bool()>& done) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 10s, done);
-    }
-    std::vector<std::string> lines;
-    std::string left, failed;
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-};
-
 // --- chat ----------------------------------------------------------------------------------
 
+// The requester is 00000001 and invites 00000002; both keep their chat files in one home.
 struct ChatPair {
-    MemoryChatFiles filesA, filesB;
+    TempClientHome home{"peer-chat"};
+    AccountChatFiles filesA{"00000001"}, filesB{"00000002"};
     LoopRelay relay{"00000001"};
     std::optional<ChatAnswerer> answerer;
     std::promise<protocol::ChatRequest> received;
@@ -124,11 +101,11 @@ TEST(Chat, AcceptedLinesBothWaysQuitShownAndTranscriptsSaved) {
     b.Start();
 
     EXPECT_EQ(a.Send("hello Bob").status, ChatSendResult::Status::Sent);
-    ASSERT_TRUE(eventsB.WaitFor([&] { return !eventsB.lines.empty(); }));
-    EXPECT_EQ(eventsB.lines[0], "Alice: hello Bob\r\n");
+    ASSERT_TRUE(eventsB.WaitFor([&] { return !eventsB.Lines().empty(); }));
+    EXPECT_EQ(eventsB.Lines()[0], "Alice: hello Bob\r\n");
     EXPECT_EQ(b.Send("hi Alice").status, ChatSendResult::Status::Sent);
-    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.lines.size() == 2; }));
-    EXPECT_EQ(eventsA.lines[1], "Bob: hi Alice\r\n");
+    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.Lines().size() == 2; }));
+    EXPECT_EQ(eventsA.Lines()[1], "Bob: hi Alice\r\n");
     EXPECT_EQ(a.Send(" \t \r\n").status, ChatSendResult::Status::Empty);
 
     EXPECT_FALSE(a.RequestClose([](std::string_view question) {
@@ -136,24 +113,30 @@ TEST(Chat, AcceptedLinesBothWaysQuitShownAndTranscriptsSaved) {
         return false;
     }));
     EXPECT_TRUE(a.RequestClose([](std::string_view) { return true; }));
-    ASSERT_TRUE(eventsB.WaitFor([&] { return !eventsB.left.empty(); }));
-    EXPECT_EQ(eventsB.left, "Alice has quit.");
+    ASSERT_TRUE(eventsB.WaitFor([&] { return !eventsB.Left().empty(); }));
+    EXPECT_EQ(eventsB.Left(), "Alice has quit.");
     EXPECT_FALSE(b.Connected());
     const auto afterQuit = b.Send("are you there?");
     EXPECT_EQ(afterQuit.status, ChatSendResult::Status::Failed);
     EXPECT_EQ(afterQuit.error, Text::NotConnected);
     b.Close();
 
-    const auto transcript = "Alice: hello Bob\r\nBob: hi Alice\r\n";
-    for (auto* files : {&pair.filesA, &pair.filesB}) {
-        const auto all = files->All();
-        ASSERT_EQ(all.size(), 1u);
-        EXPECT_TRUE(all[0].head.accepted);
-        EXPECT_EQ(all[0].head.requestText, "shall we talk?");
-        EXPECT_EQ(all[0].transcript, transcript);
+    const std::string transcript = "Alice: hello Bob\r\nBob: hi Alice\r\n";
+    const auto askerFiles = StoredChats("00000001", "00000002");
+    const auto askedFiles = StoredChats("00000002", "00000001");
+    for (const auto* chats : {&askerFiles, &askedFiles}) {
+        ASSERT_EQ(chats->size(), 1u);
+        const auto& chat = chats->front();
+        EXPECT_TRUE(chat.header.accepted);
+        EXPECT_EQ(chat.header.requestText, "shall we talk?");
+        EXPECT_EQ(chat.header.reason, "");
+        EXPECT_EQ(chat.header.transcriptLength, transcript.size());
+        EXPECT_EQ(chat.transcript, transcript);
+        EXPECT_EQ(chat.fileSize, data::ChatFileHeaderSize + transcript.size());
     }
-    EXPECT_EQ(pair.filesA.All()[0].head.direction, 0u);
-    EXPECT_EQ(pair.filesB.All()[0].head.direction, 1u);
+    EXPECT_EQ(askerFiles[0].header.direction, data::ChatDirection::Sent);
+    EXPECT_EQ(askedFiles[0].header.direction, data::ChatDirection::Received);
+    EXPECT_EQ(askerFiles[0].file.filename().string().rfind("00000002-", 0), 0u);
 }
 
 TEST(Chat, DenialWithEmptyReasonSaysNoReasonGivenAndBothFilesRecordIt) {
@@ -168,8 +151,13 @@ TEST(Chat, DenialWithEmptyReasonSaysNoReasonGivenAndBothFilesRecordIt) {
     EXPECT_FALSE(asked.link);
     EXPECT_EQ(asked.failure,
               "Your request is not accepted due to the following reason:\n\nNo reason given");
-    EXPECT_FALSE(pair.filesA.All().at(0).head.accepted);
-    EXPECT_FALSE(pair.filesB.All().at(0).head.accepted);
+    for (const auto& chats :
+         {StoredChats("00000001", "00000002"), StoredChats("00000002", "00000001")}) {
+        ASSERT_EQ(chats.size(), 1u);
+        EXPECT_FALSE(chats[0].header.accepted);
+        EXPECT_EQ(chats[0].header.reason, "");
+        EXPECT_EQ(chats[0].fileSize, data::ChatFileHeaderSize);  // no transcript
+    }
 }
 
 TEST(Chat, DenialReasonReachesTheRequesterAndItsChatFile) {
@@ -180,8 +168,8 @@ TEST(Chat, DenialReasonReachesTheRequesterAndItsChatFile) {
     answerer.Answer(false, "in a meeting");
     EXPECT_EQ(requested.get().failure,
               "Your request is not accepted due to the following reason:\n\nin a meeting");
-    EXPECT_EQ(pair.filesA.All().at(0).head.reason, "in a meeting");
-    EXPECT_EQ(pair.filesB.All().at(0).head.reason, "in a meeting");
+    EXPECT_EQ(StoredChats("00000001", "00000002").at(0).header.reason, "in a meeting");
+    EXPECT_EQ(StoredChats("00000002", "00000001").at(0).header.reason, "in a meeting");
 }
 
 TEST(Chat, ServerRefusalShowsItsTextAndCancelWakesAWaitingRequester) {
@@ -216,13 +204,13 @@ TEST(Chat, LongLinesGoInPiecesAndAGarbagePeerEndsTheChatWithTheFramingText) {
     ChatSession b(std::move(*answered.link), pair.filesB, "B", "A", eventsB);
     b.Start();
     EXPECT_EQ(b.Send(line).status, ChatSendResult::Status::Sent);
-    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.lines.size() == 2; }));
-    EXPECT_EQ(eventsA.lines[0], "B: " + std::string(4094, 'x') + "\r\n");
-    EXPECT_EQ(eventsA.lines[1],
+    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.Lines().size() == 2; }));
+    EXPECT_EQ(eventsA.Lines()[0], "B: " + std::string(4094, 'x') + "\r\n");
+    EXPECT_EQ(eventsA.Lines()[1],
               "B: \xE2\x82\xAC"
               "tail\r\n");
     b.Close();
-    ASSERT_TRUE(eventsA.WaitFor([&] { return !eventsA.left.empty(); }));
+    ASSERT_TRUE(eventsA.WaitFor([&] { return !eventsA.Left().empty(); }));
     a.Close();
 }
 
@@ -241,8 +229,8 @@ TEST(Chat, GarbageFromThePeerEndsTheChatWithPacketError) {
     a.Start();
     const std::uint8_t garbage[8] = {0x55, 1, 0, 0, 0, 0, 0, 0};
     ASSERT_EQ(protocol::SendRaw(peer.Get(), garbage, 5), 8);
-    ASSERT_TRUE(events.WaitFor([&] { return !events.failed.empty(); }));
-    EXPECT_EQ(events.failed, "packet error.");
+    ASSERT_TRUE(events.WaitFor([&] { return !events.Failed().empty(); }));
+    EXPECT_EQ(events.Failed(), "packet error.");
     EXPECT_EQ(a.Send("hello").error, Text::NotConnected);
     a.Close();
 }
@@ -252,10 +240,6 @@ TEST(Chat, GarbageFromThePeerEndsTheChatWithPacketError) {
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_root = fs::temp_directory_path() /
-                 ("tlv-transfer-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
         fs::create_directories(m_root / "send");
         options.acceptMode = 1;
         options.overwriteMode = 1;
@@ -263,7 +247,6 @@ protected:
         options.receiveFolder = m_root / "Received Files";
         relay.onFile = [this](const protocol::FileRequest& request) { offers.set_value(request); };
     }
-    void TearDown() override { fs::remove_all(m_root); }
 
     fs::path MakeFile(const std::string& name, std::size_t size) {
         const auto path = m_root / "send" / name;
@@ -279,10 +262,12 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    fs::path m_root;
+    // The sender is 00000001 (as the relay says) and sends to 00000002.
+    TempClientHome m_home{"peer-transfer"};
+    fs::path m_root = m_home.Path();
     FileReceiveOptions options;
     LoopRelay relay{"00000001"};
-    MemoryTransferRecords senderRecords, receiverRecords;
+    AccountTransferRecords senderRecords{"00000001"}, receiverRecords{"00000002"};
     std::promise<protocol::FileRequest> offers;
 
     class NoDialog : public SavePrompt {
@@ -332,19 +317,17 @@ TEST_F(TransferTest, FiveMegabytesArriveByteIdenticalWithProgress) {
     EXPECT_GT(sentSteps.size(), 1000u);  // chunks of at most 4096 bytes
     EXPECT_EQ(Read(*target), Read(file));
 
-    auto senderKeys = senderRecords.Get(sent.record);
-    EXPECT_EQ(senderKeys["Type"], "0");
-    EXPECT_EQ(senderKeys["File Name"], fs::absolute(file).string());
-    EXPECT_EQ(senderKeys["Accepted"], "1");
-    EXPECT_EQ(senderKeys["Status"], "Done");
-    auto receiverKeys = receiverRecords.Get(received.record);
-    EXPECT_EQ(receiverKeys["Type"], "1");
-    EXPECT_EQ(receiverKeys["File Name"], "report.bin");
-    EXPECT_EQ(receiverKeys["Size"], std::to_string(fs::file_size(file)));
-    EXPECT_EQ(receiverKeys["Accepted"], "1");
-    EXPECT_EQ(receiverKeys["Saved As"], target->string());
-    EXPECT_EQ(receiverKeys["Done"], "1");
-    EXPECT_EQ(receiverKeys["Status"], "Done");
+    EXPECT_EQ(TransferKey(sent.record, "Type"), "0");
+    EXPECT_EQ(TransferKey(sent.record, "File Name"), fs::absolute(file).string());
+    EXPECT_EQ(TransferKey(sent.record, "Accepted"), "1");
+    EXPECT_EQ(TransferKey(sent.record, "Status"), "Done");
+    EXPECT_EQ(TransferKey(received.record, "Type"), "1");
+    EXPECT_EQ(TransferKey(received.record, "File Name"), "report.bin");
+    EXPECT_EQ(TransferKey(received.record, "Size"), std::to_string(fs::file_size(file)));
+    EXPECT_EQ(TransferKey(received.record, "Accepted"), "1");
+    EXPECT_EQ(TransferKey(received.record, "Saved As"), target->string());
+    EXPECT_EQ(TransferKey(received.record, "Done"), "1");
+    EXPECT_EQ(TransferKey(received.record, "Status"), "Done");
 }
 
 TEST_F(TransferTest, RefusalIsRecordedOnBothSides) {
@@ -359,9 +342,9 @@ TEST_F(TransferTest, RefusalIsRecordedOnBothSides) {
     EXPECT_EQ(refused.end, TransferResult::End::Refused);
     EXPECT_EQ(sent.end, TransferResult::End::Refused);
     EXPECT_EQ(sent.reason, "Failed: Your request is not accepted");
-    EXPECT_EQ(senderRecords.Get(sent.record)["Accepted"], "0");
-    EXPECT_EQ(senderRecords.Get(sent.record)["Status"], "Failed: Your request is not accepted");
-    EXPECT_EQ(receiverRecords.Get(refused.record)["Accepted"], "0");
+    EXPECT_EQ(TransferKey(sent.record, "Accepted"), "0");
+    EXPECT_EQ(TransferKey(sent.record, "Status"), "Failed: Your request is not accepted");
+    EXPECT_EQ(TransferKey(refused.record, "Accepted"), "0");
 }
 
 TEST_F(TransferTest, ClosingTheSendWindowWhileWaitingRecordsCanceled) {
@@ -373,7 +356,7 @@ TEST_F(TransferTest, ClosingTheSendWindowWhileWaitingRecordsCanceled) {
     ASSERT_EQ(sending.wait_for(5s), std::future_status::ready);
     const auto sent = sending.get();
     EXPECT_EQ(sent.end, TransferResult::End::Canceled);
-    EXPECT_EQ(senderRecords.Get(sent.record)["Status"], "Canceled");
+    EXPECT_EQ(TransferKey(sent.record, "Status"), "Canceled");
 }
 
 TEST_F(TransferTest, ReceiverCancelMidTransferRecordsCanceledAndSenderFails) {
@@ -388,7 +371,7 @@ TEST_F(TransferTest, ReceiverCancelMidTransferRecordsCanceledAndSenderFails) {
         }
     });
     EXPECT_EQ(received.end, TransferResult::End::Canceled);
-    EXPECT_EQ(receiverRecords.Get(received.record)["Status"], "Canceled");
+    EXPECT_EQ(TransferKey(received.record, "Status"), "Canceled");
     const auto sent = sending.get();
     EXPECT_EQ(sent.end, TransferResult::End::Failed);
     EXPECT_EQ(sent.reason.rfind("Failed: ", 0), 0u);
@@ -461,8 +444,37 @@ TEST_F(TransferTest, SenderThatClosesEarlyFailsTheReceiver) {
     fakeSender.join();
     EXPECT_EQ(received.end, TransferResult::End::Failed);
     EXPECT_EQ(received.reason, "Failed: Connection is closed by remote");
-    EXPECT_EQ(receiverRecords.Get(received.record)["Status"],
-              "Failed: Connection is closed by remote");
+    EXPECT_EQ(TransferKey(received.record, "Status"), "Failed: Connection is closed by remote");
+}
+
+TEST_F(TransferTest, PercentagesStayRightAboveFortyTwoMillionBytes) {
+    // 42,949,673 × 100 no longer fits 32 bits; zeros are enough for the count.
+    const auto file = m_root / "send" / "large.bin";
+    std::ofstream(file).close();
+    fs::resize_file(file, 43'000'000);
+    FileSender sender(relay, senderRecords, "00000002");
+    ASSERT_FALSE(sender.Open(file));
+    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, ""); });
+    FileReceiver receiver(receiverRecords, options, FileOffer::From(offers.get_future().get()));
+    ASSERT_FALSE(receiver.OpenTarget(*receiver.ChooseTarget(noDialog)));
+    int last = 0;
+    int atHalf = -1;
+    bool steady = true;
+    const auto received = receiver.Receive([&](std::uint64_t done, std::uint32_t size) {
+        const int percent = TransferPercent(done, size);
+        steady = steady && percent >= last && percent <= 100;
+        last = percent;
+        if (atHalf < 0 && done >= size / 2) {
+            atHalf = percent;
+        }
+    });
+    EXPECT_EQ(received.end, TransferResult::End::Done) << received.reason;
+    EXPECT_EQ(sending.get().end, TransferResult::End::Done);
+    EXPECT_TRUE(steady);
+    EXPECT_EQ(atHalf, 50);
+    EXPECT_EQ(last, 100);
+    EXPECT_EQ(fs::file_size(receiver.Target()), 43'000'000u);
+    EXPECT_EQ(TransferKey(received.record, "Size"), "43000000");
 }
 
 TEST(TransferPercent, RightAboveFortyTwoMillionBytes) {

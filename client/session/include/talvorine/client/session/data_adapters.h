@@ -1,6 +1,6 @@
 #pragma once
-// The data ports over the client's local files: the account's message stores and its
-// contact list model.
+// The data ports over the client's local files: the account's message stores, its contact
+// list model, its chat files and its transfer records.
 
 #include <string>
 
@@ -31,6 +31,37 @@ public:
 
 private:
     data::ContactList& m_list;
+};
+
+// Chat files in the account's "Chat" folder.
+class AccountChatFiles : public ChatFiles {
+public:
+    explicit AccountChatFiles(std::string accountId) : m_accountId(std::move(accountId)) {}
+    std::filesystem::path Create(std::string_view peerId,
+                                 const data::ChatFileHeader& head) override;
+    void SetAnswer(const std::filesystem::path& file, bool accepted,
+                   std::string_view reason) override;
+    void SaveTranscript(const std::filesystem::path& file, std::string_view transcript) override;
+
+private:
+    std::string m_accountId;
+};
+
+// Transfer records in the account's "File Transfer" folder. A key that cannot be written
+// throws data::DataError with the file's name.
+class AccountTransferRecords : public TransferRecords {
+public:
+    explicit AccountTransferRecords(std::string accountId) : m_accountId(std::move(accountId)) {}
+    std::filesystem::path Create(std::string_view peerId,
+                                 const TransferRecordStart& start) override;
+    void SetAccepted(const std::filesystem::path& record, bool accepted) override;
+    void SetSavedAs(const std::filesystem::path& record,
+                    const std::filesystem::path& savedAs) override;
+    void SetDone(const std::filesystem::path& record) override;
+    void SetStatus(const std::filesystem::path& record, std::string_view status) override;
+
+private:
+    std::string m_accountId;
 };
 
 }  // namespace talvorine::client::session

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "talvorine/client/data/history_files.h"
+
 namespace talvorine::client::session {
 
 // The contact list, as far as the received-message path uses it. Called with ListMutex held.
@@ -33,22 +35,14 @@ public:
     virtual void AppendReceived(std::string_view peerId, std::span<const std::uint8_t> record) = 0;
 };
 
-// The head of a chat file: direction 0 when the own user asked, 1 when the own user was asked.
-struct ChatFileHead {
-    std::uint32_t direction = 0;
-    std::uint32_t time = 0;
-    std::string requestText;
-    bool accepted = false;
-    std::string reason;
-};
-
-// The chat files of the own account (folder "Chat").
+// The chat files of the own account (folder "Chat"), heads as data::ChatFileHeader.
 class ChatFiles {
 public:
     virtual ~ChatFiles() = default;
     // Creates a new chat file for `peerId` under a free name, with an empty transcript.
-    virtual std::filesystem::path Create(std::string_view peerId, const ChatFileHead& head) = 0;
-    // Rewrites the head's accepted flag and reason.
+    virtual std::filesystem::path Create(std::string_view peerId,
+                                         const data::ChatFileHeader& head) = 0;
+    // Rewrites the head's accepted flag and, for a denial, its reason.
     virtual void SetAnswer(const std::filesystem::path& file, bool accepted,
                            std::string_view reason) = 0;
     // Writes the transcript after the head and its length into the head.
@@ -57,8 +51,8 @@ public:
 
 // The keys of a transfer record at its creation.
 struct TransferRecordStart {
-    bool incoming = false;  // "Type": "0" outgoing, "1" incoming
-    std::string fileName;   // sender: the full path; receiver: the offered name
+    data::TransferType type = data::TransferType::Outgoing;
+    std::string fileName;  // sender: the full path; receiver: the offered name
     std::uint32_t size = 0;
     std::string description;
 };
@@ -67,11 +61,15 @@ struct TransferRecordStart {
 class TransferRecords {
 public:
     virtual ~TransferRecords() = default;
-    // Creates a record under a free name and writes the keys of `start` and "Time".
+    // Creates a record under a free name with the keys of `start` and "Time".
     virtual std::filesystem::path Create(std::string_view peerId,
                                          const TransferRecordStart& start) = 0;
-    virtual void Write(const std::filesystem::path& record, std::string_view key,
-                       std::string_view value) = 0;
+    virtual void SetAccepted(const std::filesystem::path& record, bool accepted) = 0;
+    virtual void SetSavedAs(const std::filesystem::path& record,
+                            const std::filesystem::path& savedAs) = 0;
+    virtual void SetDone(const std::filesystem::path& record) = 0;
+    // "Done", "Canceled" or "Failed: " and the reason.
+    virtual void SetStatus(const std::filesystem::path& record, std::string_view status) = 0;
 };
 
 // The receiving options of a file transfer ("Settings\File\").

@@ -60,10 +60,7 @@ inline constexpr std::string_view DirectoryNotSupported =
     "Sending directory is not supported currently. Please select a file";
 inline constexpr std::string_view TransferNotAccepted = "Your request is not accepted";
 inline constexpr std::string_view ClosedByRemote = "Connection is closed by remote";
-inline constexpr std::string_view FailedPrefix = "Failed: ";
 inline constexpr std::string_view FailedToCreateFile = "Failed to create file";
-inline constexpr std::string_view StatusDone = "Done";
-inline constexpr std::string_view StatusCanceled = "Canceled";
 
 // Account connection
 inline constexpr std::string_view IncorrectPacket = "Incorrect packet received";
