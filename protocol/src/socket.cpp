@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -97,11 +98,17 @@ void StopSockets() {
     // POSIX sockets need no library shutdown; SIGPIPE stays ignored for the process's rest.
 }
 
+void SendWithoutDelay(SocketHandle socket) {
+    const int enable = 1;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &enable, sizeof enable);
+}
+
 int ConnectTo(SocketHandle& socket, std::string_view host, std::uint16_t port) {
     socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (socket == InvalidSocket) {
         return FailWithErrno();
     }
+    SendWithoutDelay(socket);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -162,6 +169,7 @@ SocketHandle AcceptOn(SocketHandle listening, sockaddr_in* peer) {
     if (accepted == InvalidSocket) {
         return FailWithErrno();
     }
+    SendWithoutDelay(accepted);
     if (peer != nullptr) {
         *peer = address;
     }

@@ -59,6 +59,7 @@ void Session::ConnectNotification(std::uint16_t port) {
     if (socket == protocol::InvalidSocket) {
         ThrowErrno();
     }
+    protocol::SendWithoutDelay(socket);
     {
         std::lock_guard lock(m_notificationLock);
         Publish(m_notificationSocket, socket);

@@ -61,6 +61,12 @@ std::string LastSocketErrorText();
 std::string SystemErrorText();
 bool IsDirectory(const std::string& path);
 
+// Turns off Nagle's algorithm. Every exchange is a small request waiting for a small answer,
+// and the packet layer already coalesces a header with its body (MSG_MORE); without this a
+// second small packet waits for the peer's delayed acknowledgement (about 40 ms). ConnectTo and
+// AcceptOn set it on every socket they make.
+void SendWithoutDelay(SocketHandle socket);
+
 // 0 ok, -1 name not resolved, else the connect result (-1 with the last error set).
 // The socket is stored into `socket` before anything can fail.
 int ConnectTo(SocketHandle& socket, std::string_view host, std::uint16_t port);
