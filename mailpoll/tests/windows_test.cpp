@@ -98,7 +98,13 @@ TEST_F(AccountEditorTest, RefusesEmptyFieldsAndTakenTitles) {
     EXPECT_EQ(Refusal(editor, "Work", " \t", "ann"), "Please input a valid server address");
     EXPECT_EQ(Refusal(editor, "Work", "pop", ""), "Please input a valid account name");
     EXPECT_EQ(Refusal(editor, "hOME", "pop", "ann"), "A account already exists with same title");
+    editor.findChild<QLineEdit*>("password")
+        ->setText(QString::fromUtf8(
+            "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"));
+    EXPECT_EQ(Refusal(editor, "Work", "pop", "ann"), "The password can be at most 16 bytes long");
+    editor.findChild<QLineEdit*>("password")->setText("sixteen-chars-pw");
     EXPECT_EQ(Refusal(editor, " Work ", " pop ", "ann"), "");
+    EXPECT_EQ(editor.Account().password, "sixteen-chars-pw");
     const MailAccount account = editor.Account();
     EXPECT_EQ(account.title, "Work");
     EXPECT_EQ(account.server, "pop");

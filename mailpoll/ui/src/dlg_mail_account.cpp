@@ -7,7 +7,6 @@
 #include <QVBoxLayout>
 
 #include "talvorine/mailpoll/ui/message_box.h"
-#include "talvorine/platform/text.h"
 
 namespace talvorine::mailpoll::ui {
 
@@ -76,8 +75,7 @@ MailAccount CDlgMailAccount::Account() const {
     account.title = m_title->text().trimmed().toStdString();
     account.server = m_server->text().trimmed().toStdString();
     account.account = m_account->text().trimmed().toStdString();
-    account.password =
-        std::string(platform::CutUtf8(m_password->text().toStdString(), MaxPasswordBytes));
+    account.password = m_password->text().toStdString();
     account.port = static_cast<std::uint16_t>(m_port->value());
     account.timeoutSeconds = static_cast<std::uint32_t>(m_timeout->value());
     return account;
@@ -99,6 +97,10 @@ void CDlgMailAccount::accept() {
     } else if (m_checker.FindTitle(account.title, m_editing)) {
         invalid = m_title;
         refusal = tr("A account already exists with same title");
+    } else if (m_password->text().toUtf8().size() > static_cast<qsizetype>(MaxPasswordBytes)) {
+        // The stored field holds 16 bytes; cutting a longer password would lock the user out.
+        invalid = m_password;
+        refusal = tr("The password can be at most 16 bytes long");
     }
     if (invalid != nullptr) {
         ShowWarning(this, refusal);
