@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "direct_link.h"
 #include "talvorine/client/session/texts.h"
 #include "talvorine/platform/text.h"
 #include "talvorine/protocol/net_error.h"
@@ -33,6 +34,16 @@ std::filesystem::path CreateChatFileQuietly(ChatFiles& files, std::string_view p
     }
 }
 
+// A failed request or answer: nothing to show when the window was closing.
+ChatStepResult StepFailed(bool closing, const char* text) {
+    ChatStepResult result;
+    result.cancelled = closing;
+    if (!closing) {
+        result.failure = text;
+    }
+    return result;
+}
+
 }  // namespace
 
 ChatRequester::ChatRequester(RequestChannel& channel, ChatFiles& files, std::string peerId,
@@ -52,27 +63,12 @@ ChatStepResult ChatRequester::Run() {
     WakeableSocket listening(m_waker);
     WakeableSocket direct(m_waker);
     try {
-        const int listenResult = protocol::ListenOn(listening.Ref(), 0);
-        listening.Register();
-        if (listenResult != 0) {
-            throw NetError(protocol::LastSocketErrorText());
-        }
         protocol::ChatRequest request;
-        request.address.port = protocol::LocalPort(listening.Get());
+        request.address.port = detail::ListenForPeer(listening);
         request.userId = m_peerId;
         request.text = m_text;
-        const auto reply = m_channel.Exchange(pt::ChatRequest, request.Encode());
-        if (reply.code != pt::Ok) {
-            throw NetError(reply.text);
-        }
-        // The invited user's client connects when its user answers: no time-out here; the
-        // window's Cancel wakes it.
-        direct.Ref() = protocol::AcceptOn(listening.Get(), nullptr);
-        direct.Register();
-        if (!direct.IsOpen()) {
-            throw NetError(protocol::LastSocketErrorText());
-        }
-        listening.Close();
+        detail::RelayRequest(m_channel, pt::ChatRequest, request.Encode());
+        detail::AcceptPeer(listening, direct);  // the window's Cancel wakes it
 
         std::vector<std::uint8_t> answer(protocol::Capacity::ClientReply);
         const auto header =
@@ -92,11 +88,7 @@ ChatStepResult ChatRequester::Run() {
         }
         result.link = ChatLink{direct.Release(), chatFile};
     } catch (const std::exception& e) {
-        if (m_closing) {
-            result.cancelled = true;
-        } else {
-            result.failure = e.what();
-        }
+        result = StepFailed(m_closing, e.what());
     }
     return result;
 }
@@ -128,12 +120,7 @@ ChatStepResult ChatAnswerer::Answer(bool accept, std::string_view replyText) {
     const auto reply = platform::CutUtf8(replyText, MaxChatRequestText);
     WakeableSocket direct(m_waker);
     try {
-        const int connectResult =
-            protocol::ConnectTo(direct.Ref(), m_request.AddressText(), m_request.port);
-        direct.Register();
-        if (connectResult != 0) {
-            throw NetError(protocol::LastSocketErrorText());
-        }
+        detail::ConnectToPeer(direct, m_request.address, m_request.port);
         protocol::SendTextPacket(direct.Get(), accept ? pt::Ok : pt::Failed, reply,
                                  protocol::Timeout::Default);
         if (!m_chatFile.empty()) {
@@ -147,11 +134,7 @@ ChatStepResult ChatAnswerer::Answer(bool accept, std::string_view replyText) {
             result.link = ChatLink{direct.Release(), m_chatFile};
         }
     } catch (const std::exception& e) {
-        if (m_closing) {
-            result.cancelled = true;
-        } else {
-            result.failure = e.what();
-        }
+        result = StepFailed(m_closing, e.what());
     }
     return result;
 }

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "direct_link.h"
 #include "talvorine/client/session/texts.h"
 #include "talvorine/platform/text.h"
 #include "talvorine/protocol/net_error.h"
@@ -164,27 +165,14 @@ TransferResult FileSender::Run(const TransferProgress& progress, std::string_vie
     WakeableSocket listening(m_waker);
     WakeableSocket direct(m_waker);
     try {
-        const int listenResult = protocol::ListenOn(listening.Ref(), 0);
-        listening.Register();
-        if (listenResult != 0) {
-            throw NetError(protocol::LastSocketErrorText());
-        }
         protocol::FileRequest request;
-        request.address.port = protocol::LocalPort(listening.Get());
+        request.address.port = detail::ListenForPeer(listening);
         request.userId = m_peerId;
         request.fileName = platform::CutUtf8(FileName(), MaxOfferedNameBytes);
         request.fileSize = Size();
         request.description = descriptionText;
-        const auto reply = m_channel.Exchange(pt::FileRequest, request.Encode());
-        if (reply.code != pt::Ok) {
-            throw NetError(reply.text);
-        }
-        direct.Ref() = protocol::AcceptOn(listening.Get(), nullptr);
-        direct.Register();
-        if (!direct.IsOpen()) {
-            throw NetError(protocol::LastSocketErrorText());
-        }
-        listening.Close();
+        detail::RelayRequest(m_channel, pt::FileRequest, request.Encode());
+        detail::AcceptPeer(listening, direct);
 
         std::vector<std::uint8_t> buffer(protocol::Capacity::ClientReply);
         const auto answer =
@@ -320,12 +308,7 @@ TransferResult FileReceiver::Receive(const TransferProgress& progress) {
     }
     WakeableSocket direct(m_waker);
     try {
-        const int connectResult =
-            protocol::ConnectTo(direct.Ref(), m_offer.AddressText(), m_offer.port);
-        direct.Register();
-        if (connectResult != 0) {
-            throw NetError(protocol::LastSocketErrorText());
-        }
+        detail::ConnectToPeer(direct, m_offer.address, m_offer.port);
         protocol::SendPacket(direct.Get(), pt::Ok, protocol::Timeout::Default);
         std::vector<std::uint8_t> chunk(TransferChunkSize);
         std::uint64_t total = 0;
@@ -368,12 +351,7 @@ TransferResult FileReceiver::Refuse() {
     RecordQuietly(m_record, [&] { m_records.SetAccepted(m_record, false); });
     WakeableSocket direct(m_waker);
     try {
-        const int connectResult =
-            protocol::ConnectTo(direct.Ref(), m_offer.AddressText(), m_offer.port);
-        direct.Register();
-        if (connectResult != 0) {
-            throw NetError(protocol::LastSocketErrorText());
-        }
+        detail::ConnectToPeer(direct, m_offer.address, m_offer.port);
         protocol::SendPacket(direct.Get(), pt::Failed, protocol::Timeout::Default);
     } catch (const std::exception& e) {
         return Fail(e.what());
