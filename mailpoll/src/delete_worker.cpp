@@ -4,14 +4,10 @@
 #include <mutex>
 #include <shared_mutex>
 
+#include "pumped_wait.h"
 #include "talvorine/mailpoll/pop3_session.h"
 
 namespace talvorine::mailpoll {
-
-namespace {
-using Clock = std::chrono::steady_clock;
-constexpr auto WaitSlice = std::chrono::milliseconds(2);
-}  // namespace
 
 std::string DeleteStatus::Deleting(std::size_t deleted, std::size_t total) {
     return "Deleting " + std::to_string(deleted) + "/" + std::to_string(total);
@@ -74,12 +70,7 @@ bool DeleteWorker::Start(const MailAccount& account, std::vector<std::uint32_t> 
 }
 
 void DeleteWorker::Wait() {
-    while (IsRunning()) {
-        if (m_pump) {
-            m_pump();
-        }
-        std::this_thread::sleep_for(WaitSlice);
-    }
+    detail::WaitPumped([this] { return !IsRunning(); }, m_pump);
     Reap();
 }
 
@@ -94,28 +85,14 @@ void DeleteWorker::Stop(std::chrono::milliseconds grace) {
             m_run->session->Abort();
         }
     }
-    const auto start = Clock::now();
-    while (IsRunning() && Clock::now() - start < grace) {
-        if (m_pump) {
-            m_pump();
-        }
-        std::this_thread::sleep_for(WaitSlice);
-    }
-    if (m_run->finished) {
+    if (detail::WaitPumped([this] { return !IsRunning(); }, m_pump, grace)) {
         Reap();
         return;
     }
     // Still inside a connect: silence it (serving a hand-over it may be in) and let it go.
-    for (;;) {
-        std::unique_lock lock(m_run->observerMutex, std::try_to_lock);
-        if (lock.owns_lock()) {
-            m_run->observer = nullptr;
-            break;
-        }
-        if (m_pump) {
-            m_pump();
-        }
-        std::this_thread::sleep_for(WaitSlice);
+    {
+        const auto lock = detail::LockPumped(m_run->observerMutex, m_pump);
+        m_run->observer = nullptr;
     }
     m_thread.detach();
     m_run.reset();

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cctype>
 
+#include "pumped_wait.h"
 #include "talvorine/mailpoll/pop3_session.h"
 #include "talvorine/protocol/socket.h"
 
 namespace talvorine::mailpoll {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr auto WaitSlice = std::chrono::milliseconds(2);
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -87,17 +85,8 @@ MailChecker::MailChecker(CheckObserver& observer, WaitPump pump)
 MailChecker::~MailChecker() {
     StopAll();
     // A job given up may be inside a hand-over; serve it until the relay can be cleared.
-    for (;;) {
-        std::unique_lock lock(m_relay->mutex, std::try_to_lock);
-        if (lock.owns_lock()) {
-            m_relay->observer = nullptr;
-            break;
-        }
-        if (m_pump) {
-            m_pump();
-        }
-        std::this_thread::sleep_for(WaitSlice);
-    }
+    const auto lock = detail::LockPumped(m_relay->mutex, m_pump);
+    m_relay->observer = nullptr;
 }
 
 const MailAccount& MailChecker::Account(std::size_t index) const {
@@ -209,16 +198,7 @@ void MailChecker::ReapFinished() {
 
 void MailChecker::WaitWhile(const std::function<bool()>& busy,
                             std::optional<std::chrono::milliseconds> limit) {
-    const auto start = Clock::now();
-    while (busy()) {
-        if (limit && Clock::now() - start >= *limit) {
-            return;
-        }
-        if (m_pump) {
-            m_pump();
-        }
-        std::this_thread::sleep_for(WaitSlice);
-    }
+    detail::WaitPumped([&busy] { return !busy(); }, m_pump, limit);
 }
 
 void MailChecker::StartCheck(std::size_t index, bool fetchHeaders) {

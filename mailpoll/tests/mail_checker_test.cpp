@@ -1,7 +1,10 @@
 #include "talvorine/mailpoll/mail_checker.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <array>
 #include <condition_variable>
 
 #include "talvorine/mailpoll/delete_worker.h"
@@ -183,6 +186,51 @@ TEST_F(MailCheckerTest, StopCheckCancelsAPendingRead) {
     EXPECT_FALSE(m_checker.IsRunning(0));
     EXPECT_EQ(m_checker.Status(0), "Cancled");
     EXPECT_TRUE(m_checker.Remove(0));
+}
+
+// A listener whose accept queue is full: a further connect hangs where shutdown cannot reach.
+class FullListener {
+public:
+    FullListener() {
+        protocol::ListenOn(m_listener.Ref(), 0, 0);
+        m_port = protocol::LocalPort(m_listener.Get());
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(m_port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (auto& filler : m_fillers) {
+            filler = protocol::Socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(filler.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        }
+        std::this_thread::sleep_for(200ms);
+    }
+    std::uint16_t Port() const { return m_port; }
+
+private:
+    protocol::Socket m_listener;
+    std::array<protocol::Socket, 4> m_fillers;
+    std::uint16_t m_port = 0;
+};
+
+TEST(MailCheckerGiveUpTest, JobStuckInConnectIsGivenUpAndStaysSilent) {
+    FullListener full;
+    RecordingObserver observer;
+    auto checker = std::make_unique<MailChecker>(observer);
+    observer.checker = checker.get();
+    ASSERT_TRUE(checker->Add({"Stuck", "127.0.0.1", "u", "p", full.Port(), 5}));
+    checker->StartCheck(0, false);
+    std::this_thread::sleep_for(100ms);
+    const auto start = std::chrono::steady_clock::now();
+    checker->StopCheck(0, 300ms);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 300ms);
+    EXPECT_LT(waited, 5s);
+    EXPECT_FALSE(checker->IsRunning(0));
+    // The list may change again, and the checker can go while the thread still hangs.
+    EXPECT_TRUE(checker->Remove(0));
+    checker.reset();
+    const auto events = observer.Events(0);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "finished"), 0);
 }
 
 TEST_F(MailCheckerTest, TimerTickRule) {
