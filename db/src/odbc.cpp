@@ -40,8 +40,13 @@ std::string OdbcError::SqlState() const {
 }
 
 bool OdbcError::IsConnectionLost() const {
-    return std::ranges::any_of(m_diagnostics,
-                               [](const Diagnostic& d) { return d.sqlState.starts_with("08"); });
+    // MariaDB Connector/C: 2002/2003 cannot connect, 2006 server gone away, 2013 and 2055
+    // lost during a query; server error 1927 connection killed.
+    static constexpr std::int32_t LinkErrors[] = {2002, 2003, 2006, 2013, 2055, 1927};
+    return std::ranges::any_of(m_diagnostics, [](const Diagnostic& d) {
+        return d.sqlState.starts_with("08") ||
+               std::ranges::find(LinkErrors, d.nativeError) != std::end(LinkErrors);
+    });
 }
 
 std::vector<Diagnostic> CollectDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
@@ -162,6 +167,10 @@ void Connection::Connect(std::string_view connectionString) {
     Disconnect();
     m_connectionString = std::string(connectionString);
     m_handle = Handle(SQL_HANDLE_DBC, m_environment.Get());
+    if (m_loginTimeout > 0) {
+        SQLSetConnectAttr(m_handle.Get(), SQL_ATTR_LOGIN_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(m_loginTimeout)), 0);
+    }
     SQLCHAR out[1024];
     SQLSMALLINT outLength = 0;
     std::string in = m_connectionString;
@@ -194,6 +203,36 @@ void Connection::Disconnect() {
     m_handle.Reset();
 }
 
+bool Connection::IsDead() const {
+    if (!m_connected) {
+        return true;
+    }
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    SQLRETURN rc = SQLGetConnectAttr(m_handle.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+    return Succeeded(rc) && dead == SQL_CD_TRUE;
+}
+
+namespace {
+
+std::string InfoText(SQLHDBC handle, SQLUSMALLINT type) {
+    SQLCHAR text[256] = {};
+    SQLSMALLINT length = 0;
+    if (!Succeeded(SQLGetInfo(handle, type, text, sizeof(text), &length))) {
+        return {};
+    }
+    return reinterpret_cast<const char*>(text);
+}
+
+}  // namespace
+
+std::string Connection::DbmsName() const {
+    return m_connected ? InfoText(m_handle.Get(), SQL_DBMS_NAME) : std::string();
+}
+
+std::string Connection::DriverName() const {
+    return m_connected ? InfoText(m_handle.Get(), SQL_DRIVER_NAME) : std::string();
+}
+
 std::int64_t Connection::Execute(std::string_view sql, std::span<const Parameter> parameters) {
     Statement statement(*this);
     statement.ExecDirect(sql, parameters);
@@ -204,8 +243,10 @@ std::int64_t Connection::Execute(std::string_view sql, std::span<const Parameter
 
 Statement::Statement(Connection& connection) : m_connection(&connection) {
     if (!connection.IsConnected()) {
-        connection.SetLastDiagnostic("not connected to the database");
-        throw OdbcError(connection.LastDiagnostic(), {});
+        // 08003: connection not open, so callers see a lost link and may connect again.
+        std::string text = "not connected to the database";
+        connection.SetLastDiagnostic(text);
+        throw OdbcError(text, {{"08003", 0, text}});
     }
     try {
         m_handle = Handle(SQL_HANDLE_STMT, connection.Get());

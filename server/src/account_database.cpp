@@ -1,7 +1,11 @@
 #include "talvorine/server/account_database.h"
 
+#include <cctype>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <map>
 
 #include "talvorine/db/odbc.h"
 #include "talvorine/platform/text.h"
@@ -69,29 +73,200 @@ std::string_view SearchColumn(protocol::SearchField field) {
     return "ID";
 }
 
+std::string DoubleBackslashes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += c;
+        if (c == '\\') {
+            out += c;
+        }
+    }
+    return out;
+}
+
 constexpr std::string_view SearchHead =
     "SELECT id, Nickname, Email FROM USERS WHERE Nickname <> '' AND ";
 
+// Settings every MariaDB session of the server needs. Values travel as bound parameters; should
+// a statement ever carry a value as literal text, quoted as designed (single quotes doubled),
+// NO_BACKSLASH_ESCAPES makes that quoting complete, as it is on SQLite. Strict mode refuses a
+// value the column cannot hold (bytes that are not UTF-8, for one) instead of storing it cut
+// short.
+constexpr std::string_view MariaDbSqlMode =
+    "SET SESSION sql_mode='STRICT_TRANS_TABLES,NO_BACKSLASH_ESCAPES,NO_ZERO_IN_DATE,"
+    "NO_ZERO_DATE,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION'";
+// The MariaDB driver must know the character set itself (it refuses SET NAMES), so it is
+// asked for in the connection string when the data source does not name it.
+constexpr std::string_view MariaDbCharset = ";CHARSET=utf8mb4";
+
+// A connect to an unreachable host gives up after this; while the database stays away the
+// server tries again at most this often, so a session is never held up long.
+constexpr unsigned LoginTimeoutSeconds = 5;
+constexpr auto ReconnectInterval = std::chrono::seconds(2);
+
+bool ContainsNoCase(std::string_view text, std::string_view part) {
+    auto lower = [](std::string_view t) {
+        std::string out(t);
+        for (char& c : out) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        return out;
+    };
+    return lower(text).find(lower(part)) != std::string::npos;
+}
+
 }  // namespace
 
+// How a lost link is handled (the reconnect rule):
+// - Before every call, a connection that is known to be down is opened again (at most once
+//   per call, and not more often than every ReconnectInterval while the database stays away).
+// - A statement that may safely run twice (every query, the UPDATEs, the DELETE by key) that
+//   fails because the link is lost is repeated once on a new connection.
+// - The two INSERTs (an offline message, a new account) are never repeated once they may have
+//   reached the database: first the link is checked (the driver pings), and if it is gone it
+//   is opened again before the INSERT is sent. When the link breaks while the INSERT is under
+//   way, the call fails and the caller answers its failure text, because the row may or may
+//   not have been stored; repeating it could store a message twice. Nothing is lost: either
+//   the row is there or the sender was told it was not sent.
 struct AccountDatabase::Impl {
     db::Environment environment;
     db::Connection connection{environment};
+    std::string dataSourceName;
+    std::string connectionSuffix;  // attributes added to "DSN=<name>" after the first connect
     std::string lastError;
+    bool opened = false;  // from a successful Open to Close, whether or not the link is up
+    DatabaseBackend backend = DatabaseBackend::Other;
+    std::chrono::steady_clock::time_point nextConnect{};
+    // Online flags that could not be written while the link was away, written after the
+    // next successful connect so the table again says who is online.
+    std::map<std::string, bool, std::less<>> pendingOnline;
 
-    // Runs one piece of work on the connection; a lost link is connected again once and
-    // the work repeated.
+    void Connect() {
+        connection.SetLoginTimeout(LoginTimeoutSeconds);
+        // The data source carries any user name and password: an empty UID= or PWD= in the
+        // connection string would override those of a MariaDB data source.
+        connection.Connect("DSN=" + dataSourceName + connectionSuffix);
+        try {
+            DetectBackend();
+            if (backend == DatabaseBackend::MariaDb && connectionSuffix.empty() &&
+                QueryText("SELECT @@character_set_client") != "utf8mb4") {
+                connectionSuffix = MariaDbCharset;
+                connection.Connect("DSN=" + dataSourceName + connectionSuffix);
+            }
+            if (backend == DatabaseBackend::MariaDb) {
+                connection.Execute(MariaDbSqlMode);
+            }
+        } catch (const OdbcError&) {
+            connection.Disconnect();
+            throw;
+        }
+    }
+
+    std::string QueryText(std::string_view sql) {
+        Statement s(connection);
+        s.ExecDirect(sql);
+        std::string value;
+        if (s.Fetch()) {
+            value = s.Value(0).value_or("");
+        }
+        s.CloseCursor();
+        return value;
+    }
+
+    void DetectBackend() {
+        std::string dbms = connection.DbmsName();
+        if (ContainsNoCase(dbms, "mariadb") || ContainsNoCase(dbms, "mysql")) {
+            backend = DatabaseBackend::MariaDb;
+        } else if (ContainsNoCase(dbms, "sqlite")) {
+            backend = DatabaseBackend::Sqlite;
+        } else {
+            backend = DatabaseBackend::Other;
+        }
+    }
+
+    // Opens the connection again when it is down; one attempt, throttled while it fails.
+    void Reopen() {
+        auto now = std::chrono::steady_clock::now();
+        if (now < nextConnect) {
+            throw OdbcError(lastError.empty() ? "the database is not reachable" : lastError,
+                            {{"08001", 0, lastError}});
+        }
+        try {
+            Connect();
+        } catch (const OdbcError& error) {
+            nextConnect = now + ReconnectInterval;
+            lastError = ErrorText(error.what());
+            throw;
+        }
+        nextConnect = {};
+        WritePendingOnlineFlags();
+    }
+
+    void WritePendingOnlineFlags() {
+        auto pending = std::move(pendingOnline);
+        pendingOnline.clear();
+        for (const auto& [userId, online] : pending) {
+            try {
+                Statement s(connection);
+                s.ExecDirect(online ? "UPDATE USERS SET Online=TRUE WHERE ID=?"
+                                    : "UPDATE USERS SET Online=FALSE WHERE ID=?",
+                             {Parameter(std::string_view(userId))});
+            } catch (const OdbcError&) {
+                pendingOnline.emplace(userId, online);  // next time
+            }
+        }
+    }
+
+    // Runs work that may safely run twice: a lost link is opened again and the work repeated
+    // once.
     template <class Work>
     auto Run(Work&& work) {
+        bool reopened = false;
+        if (!connection.IsConnected()) {
+            Reopen();
+            reopened = true;
+        }
         try {
             return work(connection);
         } catch (const OdbcError& error) {
             if (!error.IsConnectionLost()) {
                 throw;
             }
-            connection.Reconnect();
-            return work(connection);
+            connection.Disconnect();
+            if (reopened) {
+                throw;
+            }
         }
+        Reopen();
+        return work(connection);
+    }
+
+    // Runs work with an INSERT that must not run twice. The work sets `sent` just before the
+    // INSERT; a lost link before that point is opened again and the work repeated once.
+    template <class Work>
+    auto RunOnce(Work&& work) {
+        bool reopened = false;
+        if (connection.IsDead()) {
+            connection.Disconnect();
+            Reopen();
+            reopened = true;
+        }
+        bool sent = false;
+        try {
+            return work(connection, sent);
+        } catch (const OdbcError& error) {
+            if (!error.IsConnectionLost()) {
+                throw;
+            }
+            connection.Disconnect();
+            if (reopened || sent) {
+                throw;
+            }
+        }
+        Reopen();
+        sent = false;
+        return work(connection, sent);
     }
 };
 
@@ -102,9 +277,12 @@ AccountDatabase::~AccountDatabase() = default;
 
 bool AccountDatabase::Open(std::string_view dataSourceName) {
     std::lock_guard lock(m_mutex);
+    m_impl->dataSourceName = std::string(dataSourceName);
+    m_impl->connectionSuffix.clear();
     try {
-        m_impl->connection.ConnectDsn(dataSourceName, "", "");
+        m_impl->Connect();
         m_impl->lastError.clear();
+        m_impl->opened = true;
         return true;
     } catch (const OdbcError& error) {
         m_impl->lastError = ErrorText(error.what());
@@ -114,7 +292,12 @@ bool AccountDatabase::Open(std::string_view dataSourceName) {
 
 bool AccountDatabase::IsOpen() const {
     std::lock_guard lock(m_mutex);
-    return m_impl->connection.IsConnected();
+    return m_impl->opened;
+}
+
+DatabaseBackend AccountDatabase::Backend() const {
+    std::lock_guard lock(m_mutex);
+    return m_impl->backend;
 }
 
 std::string AccountDatabase::LastError() const {
@@ -131,6 +314,7 @@ void AccountDatabase::Close() {
     {
         std::lock_guard lock(m_mutex);
         m_impl->connection.Disconnect();
+        m_impl->opened = false;
     }
     m_log.Text(LogKind::Always(), "OK.");
 }
@@ -140,10 +324,17 @@ void AccountDatabase::ReportUpdateFailure(const std::string& text) {
     m_log.Always("Failed to update database - " + text);
 }
 
-bool AccountDatabase::UpdateOnline(std::string_view statement, std::string_view userId) {
+bool AccountDatabase::UpdateOnline(std::string_view statement, std::string_view userId,
+                                   bool online) {
     std::string error;
     {
         std::lock_guard lock(m_mutex);
+        if (!userId.empty()) {
+            if (auto pending = m_impl->pendingOnline.find(userId);
+                pending != m_impl->pendingOnline.end()) {
+                m_impl->pendingOnline.erase(pending);  // this write decides
+            }
+        }
         try {
             m_impl->Run([&](db::Connection& connection) {
                 Statement s(connection);
@@ -158,6 +349,9 @@ bool AccountDatabase::UpdateOnline(std::string_view statement, std::string_view 
         } catch (const OdbcError& e) {
             error = ErrorText(e.what());
             m_impl->lastError = error;
+            if (!userId.empty() && e.IsConnectionLost()) {
+                m_impl->pendingOnline.emplace(std::string(userId), online);
+            }
         }
     }
     ReportUpdateFailure(error);
@@ -165,7 +359,7 @@ bool AccountDatabase::UpdateOnline(std::string_view statement, std::string_view 
 }
 
 bool AccountDatabase::ResetOnlineFlags() {
-    return UpdateOnline("UPDATE USERS SET Online=FALSE", {});
+    return UpdateOnline("UPDATE USERS SET Online=FALSE", {}, false);
 }
 
 bool AccountDatabase::SetOnline(std::string_view userId, bool online) {
@@ -174,7 +368,7 @@ bool AccountDatabase::SetOnline(std::string_view userId, bool online) {
     }
     return UpdateOnline(online ? "UPDATE USERS SET Online=TRUE WHERE ID=?"
                                : "UPDATE USERS SET Online=FALSE WHERE ID=?",
-                        userId);
+                        userId, online);
 }
 
 PasswordCheck AccountDatabase::CheckPassword(std::string_view userId, std::string_view password) {
@@ -215,7 +409,7 @@ std::optional<protocol::AccountCredentials> AccountDatabase::CreateAccount() {
         // Both statements under one lock, so two requests of this server never pick one ID.
         std::lock_guard lock(m_mutex);
         try {
-            return m_impl->Run([&](db::Connection& connection) {
+            return m_impl->RunOnce([&](db::Connection& connection, bool& sent) {
                 Statement query(connection);
                 query.ExecDirect("SELECT Max(ID) AS NewID FROM USERS");
                 std::string largest;
@@ -230,6 +424,7 @@ std::optional<protocol::AccountCredentials> AccountDatabase::CreateAccount() {
                 char id[16];
                 std::snprintf(id, sizeof(id), "%08u", static_cast<unsigned>(next));
                 Statement insert(connection);
+                sent = true;
                 insert.ExecDirect(
                     "INSERT INTO USERS (ID, Password) VALUES (?, ?)",
                     {Parameter(std::string_view(id)), Parameter(std::string_view(id))});
@@ -384,14 +579,20 @@ DbResult<std::vector<protocol::SearchRow>> AccountDatabase::SearchUsers(protocol
     std::string sql(SearchHead);
     sql += SearchColumn(field);
     std::string value(text);
+    DbResult<std::vector<protocol::SearchRow>> result;
+    std::lock_guard lock(m_mutex);
     if (match == protocol::SearchMatch::Contains) {
         sql += " LIKE ?";
+        // MariaDB keeps the backslash as LIKE's escape character even with
+        // NO_BACKSLASH_ESCAPES; doubled, it matches itself, as it does on SQLite. The
+        // wildcards % and _ stay wildcards on both.
+        if (m_impl->backend == DatabaseBackend::MariaDb) {
+            value = DoubleBackslashes(value);
+        }
         value = "%" + value + "%";
     } else {
         sql += "=?";
     }
-    DbResult<std::vector<protocol::SearchRow>> result;
-    std::lock_guard lock(m_mutex);
     try {
         result.value = m_impl->Run([&](db::Connection& connection) {
             Statement s(connection);
@@ -424,8 +625,9 @@ DbResult<bool> AccountDatabase::StoreOfflineMessage(std::string_view sender,
     auto now = static_cast<std::int64_t>(std::time(nullptr));
     std::lock_guard lock(m_mutex);
     try {
-        m_impl->Run([&](db::Connection& connection) {
+        m_impl->RunOnce([&](db::Connection& connection, bool& sent) {
             Statement s(connection);
+            sent = true;
             s.ExecDirect(
                 "INSERT INTO OFFLINEMSG (Sender, Recipient, RecvTime, Richtext, Brief, Body) "
                 "VALUES (?, ?, ?, ?, ?, ?)",

@@ -1,6 +1,7 @@
 #include "talvorine/server/server_setup.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,20 +18,35 @@ namespace {
 
 constexpr std::string_view DatabaseFileName = "talvorine-messenger.db";
 constexpr std::string_view SqliteDriverLibrary = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+constexpr std::string_view MariaDbDriverLibrary = "/usr/lib/x86_64-linux-gnu/odbc/libmaodbc.so";
+// A statement that waits longer than three times this for the network fails, so a database
+// host that vanished never holds the server's connection for long.
+constexpr std::string_view MariaDbNetTimeout = "10";
 // A second connection (the administration program) waits this long for a lock.
 constexpr std::string_view BusyTimeoutMs = "5000";
 
 const char* Usage =
     "Usage: TalvorineMessengerServerSetup [--home DIR] [--odbcini FILE] [--schema FILE] "
     "[--dsn NAME]\n"
-    "Writes the ODBC data source of the Talvorine Messenger Server for the embedded SQLite\n"
-    "database (file "
+    "       TalvorineMessengerServerSetup --driver mariadb [--server HOST] [--port N] "
+    "[--socket PATH]\n"
+    "           [--database NAME] [--user USER] [--password PASSWORD] [--odbcini FILE] ...\n"
+    "Writes the ODBC data source of the Talvorine Messenger Server and creates its tables.\n"
+    "By default the data source is the embedded SQLite database (file "
     "talvorine-messenger.db"
-    " in the server folder) and creates its tables.\n"
+    " in the server folder).\n"
     "  --home DIR      server folder (default: $TALVORINE_SERVER_HOME, else the program's folder)\n"
     "  --odbcini FILE  data-source file (default: $ODBCINI, else ~/.odbc.ini)\n"
-    "  --schema FILE   schema to run (default: the installed sqlite.sql)\n"
-    "  --dsn NAME      data source name (default: \"Talvorine Messenger Server\")\n";
+    "  --schema FILE   schema to run (default: the installed sqlite.sql or mariadb.sql)\n"
+    "  --dsn NAME      data source name (default: \"Talvorine Messenger Server\")\n"
+    "  --driver NAME   sqlite (default) or mariadb (the MariaDB ODBC driver)\n"
+    "MariaDB (the database must exist; its user needs CREATE on it for the first run):\n"
+    "  --server HOST   server host (default: localhost)\n"
+    "  --port N        TCP port (default: the driver's, 3306)\n"
+    "  --socket PATH   unix socket of a local server instead of TCP\n"
+    "  --database NAME database (default: talvorine)\n"
+    "  --user USER     user name\n"
+    "  --password PW   password (the data-source file is then readable by its owner only)\n";
 
 std::optional<std::string> ReadFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -49,26 +65,45 @@ bool WriteDataSource(const SetupOptions& options, const std::filesystem::path& i
         std::filesystem::create_directories(iniFile.parent_path(), error);
     }
     platform::PrivateProfile ini(iniFile);
-    std::vector<std::string> lines = {
-        "Description=Talvorine Messenger Server account database",
-        "Driver=" + SqliteDriver(),
-        "Database=" + databaseFile.string(),
-        "Timeout=" + std::string(BusyTimeoutMs),
-        "JournalMode=WAL",
-        "SyncPragma=NORMAL",
-        "StepAPI=0",
-        "NoTXN=0",
-        "LongNames=0",
-        "FKSupport=0",
-    };
-    if (!ini.WriteSection(options.dataSourceName, lines)) {
+    if (!ini.WriteSection(options.dataSourceName, DataSourceLines(options, databaseFile))) {
         std::fprintf(stderr, "Error: cannot write the data source to %s (%s).\n", iniFile.c_str(),
                      std::strerror(errno));
         return false;
     }
     // The driver manager lists user data sources under [ODBC Data Sources].
-    ini.Write("ODBC Data Sources", options.dataSourceName, "SQLite3");
+    bool mariaDb = options.driver == SetupDriver::MariaDb;
+    ini.Write("ODBC Data Sources", options.dataSourceName, mariaDb ? "MariaDB" : "SQLite3");
+    if (mariaDb && !options.mariaDb.password.empty()) {
+        // The file now holds a password.
+        std::filesystem::permissions(
+            iniFile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+            error);
+    }
     return true;
+}
+
+// An odbc.ini value ends at the line's end; one with a line break cannot be written.
+bool IsSingleLine(std::string_view value) {
+    return value.find_first_of("\r\n") == std::string_view::npos;
+}
+
+std::optional<unsigned> ParsePort(std::string_view text) {
+    unsigned value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 ||
+        value > 65535) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+void PrepareSqlite(db::Connection& connection) {
+    // WAL lets readers (the administration program) work while the server writes; the mode is
+    // kept in the database file.
+    db::Statement pragma(connection);
+    pragma.ExecDirect("PRAGMA journal_mode=WAL");
+    while (pragma.Fetch()) {
+    }
 }
 
 }  // namespace
@@ -90,13 +125,62 @@ std::string SqliteDriver() {
     return "SQLite3";
 }
 
+std::string MariaDbDriver() {
+    std::error_code error;
+    if (std::filesystem::exists(std::string(MariaDbDriverLibrary), error)) {
+        return std::string(MariaDbDriverLibrary);
+    }
+    return "MariaDB Unicode";
+}
+
+std::vector<std::string> DataSourceLines(const SetupOptions& options,
+                                         const std::filesystem::path& databaseFile) {
+    if (options.driver == SetupDriver::Sqlite) {
+        return {
+            "Description=Talvorine Messenger Server account database",
+            "Driver=" + SqliteDriver(),
+            "Database=" + databaseFile.string(),
+            "Timeout=" + std::string(BusyTimeoutMs),
+            "JournalMode=WAL",
+            "SyncPragma=NORMAL",
+            "StepAPI=0",
+            "NoTXN=0",
+            "LongNames=0",
+            "FKSupport=0",
+        };
+    }
+    const MariaDbSource& m = options.mariaDb;
+    std::vector<std::string> lines = {
+        "Description=Talvorine Messenger Server account database (MariaDB)",
+        "Driver=" + MariaDbDriver(),
+        "Server=" + m.server,
+    };
+    if (m.port) {
+        lines.push_back("Port=" + std::to_string(*m.port));
+    }
+    if (!m.socket.empty()) {
+        lines.push_back("Socket=" + m.socket);
+    }
+    lines.push_back("Database=" + m.database);
+    lines.push_back("User=" + m.user);
+    lines.push_back("Password=" + m.password);
+    lines.push_back("CHARSET=utf8mb4");
+    lines.push_back("READ_TIMEOUT=" + std::string(MariaDbNetTimeout));
+    lines.push_back("WRITE_TIMEOUT=" + std::string(MariaDbNetTimeout));
+    return lines;
+}
+
 std::optional<std::filesystem::path> FindSqliteSchema() {
+    return FindSchema("sqlite.sql");
+}
+
+std::optional<std::filesystem::path> FindSchema(std::string_view fileName) {
     std::filesystem::path exe = platform::ExecutableFolder();
     std::vector<std::filesystem::path> candidates = {
-        exe / "../share/talvorine-messenger/schema/sqlite.sql",
-        exe / "schema/sqlite.sql",
+        exe / "../share/talvorine-messenger/schema" / fileName,
+        exe / "schema" / fileName,
 #ifdef TALVORINE_SOURCE_SCHEMA_DIR
-        std::filesystem::path(TALVORINE_SOURCE_SCHEMA_DIR) / "sqlite.sql",
+        std::filesystem::path(TALVORINE_SOURCE_SCHEMA_DIR) / fileName,
 #endif
     };
     for (const auto& candidate : candidates) {
@@ -155,10 +239,56 @@ std::optional<SetupOptions> ParseSetupArguments(int argc, char** argv) {
             options.schemaFile = value;
         } else if (argument == "--dsn") {
             options.dataSourceName = value;
+        } else if (argument == "--driver") {
+            if (value == "sqlite") {
+                options.driver = SetupDriver::Sqlite;
+            } else if (value == "mariadb") {
+                options.driver = SetupDriver::MariaDb;
+            } else {
+                std::fprintf(stderr, "Error: --driver is sqlite or mariadb, not %s.\n%s",
+                             value.c_str(), Usage);
+                return std::nullopt;
+            }
+        } else if (argument == "--server") {
+            options.mariaDb.server = value;
+        } else if (argument == "--port") {
+            options.mariaDb.port = ParsePort(value);
+            if (!options.mariaDb.port) {
+                std::fprintf(stderr, "Error: --port needs a number from 1 to 65535.\n%s", Usage);
+                return std::nullopt;
+            }
+        } else if (argument == "--socket") {
+            options.mariaDb.socket = value;
+        } else if (argument == "--database") {
+            options.mariaDb.database = value;
+        } else if (argument == "--user") {
+            options.mariaDb.user = value;
+        } else if (argument == "--password") {
+            options.mariaDb.password = value;
         } else {
             std::fprintf(stderr, "Error: unknown argument %s.\n%s", argv[i - 1], Usage);
             return std::nullopt;
         }
+    }
+    // The driver manager reads a value up to the line's end and cuts nothing else; a value
+    // with a line break would write a second, unintended key.
+    const MariaDbSource& m = options.mariaDb;
+    for (std::string_view value :
+         {std::string_view(options.dataSourceName), std::string_view(m.server),
+          std::string_view(m.socket), std::string_view(m.database), std::string_view(m.user),
+          std::string_view(m.password)}) {
+        if (!IsSingleLine(value)) {
+            std::fprintf(stderr, "Error: a value may not contain a line break.\n");
+            return std::nullopt;
+        }
+    }
+    // The driver manager refuses longer names (SQL_MAX_DSN_LENGTH).
+    if (options.dataSourceName.empty() || options.dataSourceName.size() > SQL_MAX_DSN_LENGTH ||
+        options.dataSourceName.find_first_of("[]") != std::string::npos) {
+        std::fprintf(stderr,
+                     "Error: the data source name must have 1 to %d characters and no [ or ].\n",
+                     SQL_MAX_DSN_LENGTH);
+        return std::nullopt;
     }
     return options;
 }
@@ -176,10 +306,12 @@ int RunServerSetup(const SetupOptions& options) {
     folder = std::filesystem::absolute(folder, error);
     std::filesystem::path databaseFile = folder / DatabaseFileName;
 
-    auto schemaFile = options.schemaFile ? options.schemaFile : FindSqliteSchema();
+    const bool mariaDb = options.driver == SetupDriver::MariaDb;
+    const char* schemaName = mariaDb ? "mariadb.sql" : "sqlite.sql";
+    auto schemaFile = options.schemaFile ? options.schemaFile : FindSchema(schemaName);
     if (!schemaFile) {
-        std::fprintf(stderr,
-                     "Error: the schema file sqlite.sql was not found; give it with --schema.\n");
+        std::fprintf(stderr, "Error: the schema file %s was not found; give it with --schema.\n",
+                     schemaName);
         return 1;
     }
     auto script = ReadFile(*schemaFile);
@@ -190,22 +322,26 @@ int RunServerSetup(const SetupOptions& options) {
     if (!WriteDataSource(options, iniFile, databaseFile)) {
         return 1;
     }
-    std::printf("Data source \"%s\" written to %s (database %s).\n", options.dataSourceName.c_str(),
-                iniFile.c_str(), databaseFile.c_str());
+    if (mariaDb) {
+        std::printf("Data source \"%s\" written to %s (MariaDB database %s on %s).\n",
+                    options.dataSourceName.c_str(), iniFile.c_str(),
+                    options.mariaDb.database.c_str(),
+                    options.mariaDb.socket.empty() ? options.mariaDb.server.c_str()
+                                                   : options.mariaDb.socket.c_str());
+    } else {
+        std::printf("Data source \"%s\" written to %s (database %s).\n",
+                    options.dataSourceName.c_str(), iniFile.c_str(), databaseFile.c_str());
+    }
 
     // The driver manager must read the file just written, whatever ODBCINI said before.
     ::setenv("ODBCINI", iniFile.c_str(), 1);
     try {
         db::Environment environment;
         db::Connection connection(environment);
-        connection.ConnectDsn(options.dataSourceName, "", "");
-        // WAL lets readers (the administration program) work while the server writes; the
-        // mode is kept in the database file.
-        {
-            db::Statement pragma(connection);
-            pragma.ExecDirect("PRAGMA journal_mode=WAL");
-            while (pragma.Fetch()) {
-            }
+        // The data source holds the user name and password.
+        connection.Connect("DSN=" + options.dataSourceName);
+        if (!mariaDb) {
+            PrepareSqlite(connection);
         }
         for (const auto& statement : SplitStatements(*script)) {
             connection.Execute(statement);

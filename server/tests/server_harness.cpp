@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "talvorine/platform/local_channel.h"
 #include "talvorine/platform/registry_store.h"
 #include "talvorine/protocol/net_error.h"
+#include "talvorine/server/server_setup.h"
 
 namespace talvorine::server::testing {
 
@@ -117,6 +119,105 @@ ServerHarness::~ServerHarness() {
     if (m_reader.joinable()) {
         m_reader.join();
     }
+    if (m_mariaDb && !m_mariaDbDatabase.empty()) {
+        try {
+            db::Environment environment;
+            db::Connection connection(environment);
+            connection.Connect(m_mariaDb->ConnectionString(m_mariaDb->database));
+            connection.Execute("DROP DATABASE IF EXISTS `" + m_mariaDbDatabase + "`");
+        } catch (const db::OdbcError&) {
+            // The instance may be down; its folder is thrown away with it.
+        }
+    }
+}
+
+std::optional<MariaDbInstance> MariaDbInstance::FromEnvironment() {
+    auto get = [](const char* name) -> std::string {
+        const char* value = std::getenv(name);
+        return value != nullptr ? value : "";
+    };
+    MariaDbInstance instance;
+    std::string port = get("TALVORINE_TEST_MARIADB_PORT");
+    instance.user = get("TALVORINE_TEST_MARIADB_USER");
+    instance.password = get("TALVORINE_TEST_MARIADB_PASSWORD");
+    instance.database = get("TALVORINE_TEST_MARIADB_DATABASE");
+    instance.socket = get("TALVORINE_TEST_MARIADB_SOCKET");
+    instance.control = get("TALVORINE_TEST_MARIADB_CONTROL");
+    instance.folder = get("TALVORINE_TEST_MARIADB_DIR");
+    if (std::string host = get("TALVORINE_TEST_MARIADB_HOST"); !host.empty()) {
+        instance.host = host;
+    }
+    if (port.empty() || instance.user.empty() || instance.database.empty()) {
+        return std::nullopt;
+    }
+    instance.port = static_cast<std::uint16_t>(std::stoul(port));
+    return instance;
+}
+
+std::string MariaDbInstance::ConnectionString(std::string_view databaseName) const {
+    return "Driver=" + MariaDbDriver() + ";Server=" + host + ";Port=" + std::to_string(port) +
+           ";User=" + user + ";Password=" + password + ";Database=" + std::string(databaseName) +
+           ";CHARSET=utf8mb4";
+}
+
+int MariaDbInstance::Control(std::string_view command) const {
+    if (control.empty() || folder.empty()) {
+        return -1;
+    }
+    std::string line = "TALVORINE_MARIADB_DIR='" + folder + "' bash '" + control + "' " +
+                       std::string(command) + " > /dev/null 2>&1";
+    return DecodeStatus(std::system(line.c_str()));
+}
+
+bool MariaDbRequired() {
+    const char* value = std::getenv("TALVORINE_REQUIRE_MARIADB");
+    return value != nullptr && std::string_view(value) == "1";
+}
+
+void ServerHarness::UseMariaDb(const MariaDbInstance& instance) {
+    m_mariaDb = instance;
+    // Named after this harness's folder: unique, and found again if a run was interrupted.
+    m_mariaDbDatabase = "talvorine_" + Root().filename().string().substr(17);
+    for (char& c : m_mariaDbDatabase) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            c = '_';
+        }
+    }
+    UseOwnDataSourceName();
+    db::Environment environment;
+    db::Connection connection(environment);
+    connection.Connect(instance.ConnectionString(instance.database));
+    connection.Execute("CREATE DATABASE `" + m_mariaDbDatabase +
+                       "` CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci");
+}
+
+void ServerHarness::UseOwnDataSourceName() {
+    m_dataSourceName = "Talvorine Test " + Root().filename().string().substr(17);
+    m_dsnSetting = m_dataSourceName;
+}
+
+int ServerHarness::KillDatabaseConnections() {
+    db::Environment environment;
+    db::Connection connection(environment);
+    connection.Connect("DSN=" + m_dataSourceName);
+    db::Statement list(connection);
+    list.ExecDirect(
+        "SELECT ID FROM information_schema.PROCESSLIST WHERE DB=? AND ID<>CONNECTION_ID()",
+        {db::Parameter(std::string_view(m_mariaDbDatabase))});
+    std::vector<std::string> ids;
+    while (list.Fetch()) {
+        ids.push_back(list.Value(0).value_or(""));
+    }
+    int killed = 0;
+    for (const auto& id : ids) {
+        try {
+            connection.Execute("KILL CONNECTION " + std::to_string(std::stoll(id)));
+            ++killed;
+        } catch (const db::OdbcError&) {
+            // It ended on its own meanwhile.
+        }
+    }
+    return killed;
 }
 
 void ServerHarness::SetLogValue(std::string_view valueName, std::uint32_t value) {
@@ -145,16 +246,29 @@ void ServerHarness::WriteRegistry() {
 
 int ServerHarness::RunSetup() {
     std::string command = std::string("'") + TALVORINE_SETUP_EXE + "' --home '" +
-                          ServerFolder().string() + "' --odbcini '" + OdbcIni().string() + "' > '" +
-                          (Root() / "setup.txt").string() + "' 2>&1";
+                          ServerFolder().string() + "' --odbcini '" + OdbcIni().string() +
+                          "' --dsn '" + m_dataSourceName + "'";
+    if (m_mariaDb) {
+        command += " --driver mariadb --server '" + m_mariaDb->host + "' --port " +
+                   std::to_string(m_mariaDb->port) + " --database '" + m_mariaDbDatabase +
+                   "' --user '" + m_mariaDb->user + "' --password '" + m_mariaDb->password + "'";
+    }
+    command += " > '" + (Root() / "setup.txt").string() + "' 2>&1";
     int status = std::system(command.c_str());
     m_setupDone = true;
     return DecodeStatus(status);
 }
 
+std::string ServerHarness::SetupOutput() const {
+    std::ifstream in(Root() / "setup.txt", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 void ServerHarness::Launch(const std::vector<std::string>& arguments) {
     if (!m_setupDone && RunSetup() != 0) {
-        throw std::runtime_error("the set-up program failed");
+        throw std::runtime_error("the set-up program failed: " + SetupOutput());
     }
     WriteRegistry();
     int pipeFds[2];
@@ -328,17 +442,18 @@ std::string ServerHarness::LogText() const {
     return text.str();
 }
 
+// The data source holds the credentials (an empty UID= would override a MariaDB one's).
 void ServerHarness::Execute(const std::string& sql) {
     db::Environment environment;
     db::Connection connection(environment);
-    connection.ConnectDsn("Talvorine Messenger Server");
+    connection.Connect("DSN=" + m_dataSourceName);
     connection.Execute(sql);
 }
 
 std::vector<Row> ServerHarness::Query(const std::string& sql) {
     db::Environment environment;
     db::Connection connection(environment);
-    connection.ConnectDsn("Talvorine Messenger Server");
+    connection.Connect("DSN=" + m_dataSourceName);
     db::Statement statement(connection);
     statement.ExecDirect(sql);
     std::vector<Row> rows;

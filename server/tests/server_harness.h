@@ -44,6 +44,48 @@ private:
 // Two free TCP ports P and P + 1 (checked by binding both on 0.0.0.0).
 std::uint16_t FindFreePortPair();
 
+// A MariaDB server for the tests, from the variables scripts/mariadb-test-instance.sh prints
+// (TALVORINE_TEST_MARIADB_HOST / _PORT / _SOCKET / _USER / _PASSWORD / _DATABASE / _CONTROL /
+// _DIR). Its user may create databases named talvorine*.
+struct MariaDbInstance {
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 0;
+    std::string socket;
+    std::string user;
+    std::string password;
+    std::string database;  // an existing database to connect to for administration
+    std::string control;   // the instance script (start|stop), when known
+    std::string folder;    // the instance's folder, when known
+
+    // nullopt when the variables are not set.
+    static std::optional<MariaDbInstance> FromEnvironment();
+    // A connection string that reaches `databaseName` by TCP without a data source.
+    std::string ConnectionString(std::string_view databaseName) const;
+    // Runs the instance script with `command` (start, stop) for this instance's folder; its
+    // exit code.
+    int Control(std::string_view command) const;
+};
+
+// True when TALVORINE_REQUIRE_MARIADB=1 (CI): a test that needs MariaDB then fails instead of
+// skipping.
+bool MariaDbRequired();
+
+// In a test or SetUp: the instance from the environment, or a skip (a failure when MariaDB is
+// required) with the reason.
+#define TALVORINE_MARIADB_OR_SKIP(instance)                                                      \
+    do {                                                                                         \
+        auto found_ = ::talvorine::server::testing::MariaDbInstance::FromEnvironment();          \
+        if (!found_) {                                                                           \
+            if (::talvorine::server::testing::MariaDbRequired()) {                               \
+                FAIL() << "TALVORINE_REQUIRE_MARIADB=1 but TALVORINE_TEST_MARIADB_* is not set " \
+                          "(start it with scripts/mariadb-test-instance.sh start)";              \
+            }                                                                                    \
+            GTEST_SKIP() << "MariaDB not configured: run eval \"$(bash "                         \
+                            "scripts/mariadb-test-instance.sh start)\" first";                   \
+        }                                                                                        \
+        (instance) = *found_;                                                                    \
+    } while (false)
+
 // A database row read as text; nullopt for NULL.
 using Row = std::vector<std::optional<std::string>>;
 
@@ -70,8 +112,24 @@ public:
     void SetServerValue(std::string_view valueName, std::uint32_t value);
     void SetDataSourceName(std::string_view name) { m_dsnSetting = std::string(name); }
 
+    // Puts the server's data source on a fresh database of a MariaDB instance instead of the
+    // embedded SQLite file (before RunSetup). The database is dropped with the harness.
+    void UseMariaDb(const MariaDbInstance& instance);
+    bool UsesMariaDb() const { return m_mariaDb.has_value(); }
+    // The data source the server uses: "Talvorine Messenger Server", or on MariaDB one named
+    // after this harness. The driver manager keeps odbc.ini values in a per-process cache
+    // for 20 s keyed by the section name, whatever file ODBCINI names, so two harnesses in one
+    // test program must not share a name with different contents.
+    const std::string& DataSourceName() const { return m_dataSourceName; }
+    // Names the data source after this harness (a MariaDB one always is), for test programs
+    // that run harnesses of both kinds (before RunSetup).
+    void UseOwnDataSourceName();
+    const std::string& MariaDbDatabase() const { return m_mariaDbDatabase; }
+
     // Runs the set-up program (once; Start calls it when it has not run). Its exit code.
     int RunSetup();
+    // What the set-up program printed.
+    std::string SetupOutput() const;
 
     // Starts the server with "-console" and waits for "Talvorine(R) Messenger Server started.".
     // False when the server ended or the time ran out first (the console output says why).
@@ -102,6 +160,9 @@ public:
     // Direct access to the server's database through the same data source.
     void Execute(const std::string& sql);
     std::vector<Row> Query(const std::string& sql);
+    // MariaDB only: ends every other connection to the server's database (the server's own),
+    // as a lost link does. The number ended.
+    int KillDatabaseConnections();
 
     // A connected socket to 127.0.0.1 at the session port or the account port (throws NetError).
     protocol::Socket ConnectSession() const;
@@ -117,6 +178,9 @@ private:
     std::map<std::string, std::uint32_t> m_logValues;
     std::map<std::string, std::uint32_t> m_serverValues;
     std::optional<std::string> m_dsnSetting;
+    std::optional<MariaDbInstance> m_mariaDb;
+    std::string m_dataSourceName = "Talvorine Messenger Server";
+    std::string m_mariaDbDatabase;
     bool m_setupDone = false;
 
     pid_t m_pid = -1;

@@ -30,7 +30,9 @@ public:
     const std::vector<Diagnostic>& Diagnostics() const { return m_diagnostics; }
     // The first SQLSTATE, or empty.
     std::string SqlState() const;
-    // True when the state says the link to the database is gone (class "08").
+    // True when the link to the database is gone: SQLSTATE class "08", or a MariaDB/MySQL
+    // client error for a lost or refused link (2002, 2003, 2006, 2013, 2055) or a killed
+    // connection (1927) reported under another state.
     bool IsConnectionLost() const;
 
 private:
@@ -139,6 +141,17 @@ public:
     void Reconnect();
     void Disconnect();
     bool IsConnected() const { return m_connected; }
+    // Asks the driver whether the link is gone (SQL_ATTR_CONNECTION_DEAD; the MariaDB driver
+    // pings the server). True when not connected; false when the driver cannot tell.
+    bool IsDead() const;
+    // Seconds a connect may take before it fails (0: the driver's default). Applies to the
+    // next Connect.
+    void SetLoginTimeout(unsigned seconds) { m_loginTimeout = seconds; }
+
+    // SQLGetInfo texts of the open connection: the database product ("MariaDB", "SQLite")
+    // and the driver's file name.
+    std::string DbmsName() const;
+    std::string DriverName() const;
 
     // The text of the last failure on this connection or its statements ("" when none).
     const std::string& LastDiagnostic() const { return m_lastDiagnostic; }
@@ -154,6 +167,7 @@ private:
     Handle m_handle;
     std::string m_connectionString;
     std::string m_lastDiagnostic;
+    unsigned m_loginTimeout = 0;
     bool m_connected = false;
 };
 

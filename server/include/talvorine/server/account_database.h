@@ -24,6 +24,9 @@ namespace talvorine::server {
 class ServerLog;
 class EventLog;
 
+// The database product behind the data source, detected when the connection opens.
+enum class DatabaseBackend { Sqlite, MariaDb, Other };
+
 enum class PasswordCheck : int { Refused = 0, Accepted = 1, AcceptedDisabled = 2 };
 
 struct OfflineMessage {
@@ -50,14 +53,21 @@ public:
     AccountDatabase(const AccountDatabase&) = delete;
     AccountDatabase& operator=(const AccountDatabase&) = delete;
 
-    // Opens the connection with "DSN=<name>;UID=;PWD=". On failure the text is in LastError().
+    // Opens the connection with "DSN=<name>" (the data source holds any user name and
+    // password) and sets up the session: on MariaDB the sql_mode with NO_BACKSLASH_ESCAPES and
+    // strict tables, and utf8mb4 names. On failure the text is in LastError().
+    // A connection lost later is opened again by the next statement (see the reconnect rule
+    // in the source); while the database is away, statements fail with its error text.
     bool Open(std::string_view dataSourceName);
+    // True from a successful Open until Close, also while the link is being re-established.
     bool IsOpen() const;
+    DatabaseBackend Backend() const;
     // At shutdown: resets the online flags, logs "Closing database ..." and "OK.", closes.
     void Close();
     std::string LastError() const;
 
-    // Failures log (always) and report "Failed to update database - %s".
+    // Failures log (always) and report "Failed to update database - %s". A flag that could
+    // not be written because the link was lost is written once the link is back.
     bool ResetOnlineFlags();
     bool SetOnline(std::string_view userId, bool online);
 
@@ -100,7 +110,7 @@ public:
 
 private:
     struct Impl;
-    bool UpdateOnline(std::string_view statement, std::string_view userId);
+    bool UpdateOnline(std::string_view statement, std::string_view userId, bool online);
     void ReportUpdateFailure(const std::string& text);
 
     ServerLog& m_log;
