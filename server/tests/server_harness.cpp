@@ -169,6 +169,42 @@ int MariaDbInstance::Control(std::string_view command) const {
     return DecodeStatus(std::system(line.c_str()));
 }
 
+std::optional<MariaDbInstance> MariaDbInstance::StartPrivate(const std::string& control,
+                                                             const std::filesystem::path& folder) {
+    std::filesystem::path output = folder / "start.txt";
+    std::string line = "TALVORINE_MARIADB_DIR='" + folder.string() + "' bash '" + control +
+                       "' start > '" + output.string() + "' 2>&1";
+    if (DecodeStatus(std::system(line.c_str())) != 0) {
+        return std::nullopt;
+    }
+    // The script prints lines of the form export NAME='value'.
+    std::map<std::string, std::string> values;
+    std::ifstream in(output);
+    std::string text;
+    while (std::getline(in, text)) {
+        auto equals = text.find('=');
+        if (!text.starts_with("export ") || equals == std::string::npos ||
+            text.size() < equals + 3) {
+            continue;
+        }
+        values[text.substr(7, equals - 7)] = text.substr(equals + 2, text.size() - equals - 3);
+    }
+    MariaDbInstance instance;
+    instance.host = values["TALVORINE_TEST_MARIADB_HOST"];
+    instance.socket = values["TALVORINE_TEST_MARIADB_SOCKET"];
+    instance.user = values["TALVORINE_TEST_MARIADB_USER"];
+    instance.password = values["TALVORINE_TEST_MARIADB_PASSWORD"];
+    instance.database = values["TALVORINE_TEST_MARIADB_DATABASE"];
+    instance.control = control;
+    instance.folder = folder.string();
+    const std::string& port = values["TALVORINE_TEST_MARIADB_PORT"];
+    if (port.empty() || instance.user.empty()) {
+        return std::nullopt;
+    }
+    instance.port = static_cast<std::uint16_t>(std::stoul(port));
+    return instance;
+}
+
 bool MariaDbRequired() {
     const char* value = std::getenv("TALVORINE_REQUIRE_MARIADB");
     return value != nullptr && std::string_view(value) == "1";

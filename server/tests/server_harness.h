@@ -61,9 +61,13 @@ struct MariaDbInstance {
     static std::optional<MariaDbInstance> FromEnvironment();
     // A connection string that reaches `databaseName` by TCP without a data source.
     std::string ConnectionString(std::string_view databaseName) const;
-    // Runs the instance script with `command` (start, stop) for this instance's folder; its
-    // exit code.
+    // Runs the instance script with `command` (start, stop, destroy) for this instance's
+    // folder; its exit code.
     int Control(std::string_view command) const;
+    // Starts a further private instance of the script `control` in `folder` (a test that
+    // stops its database must not stop the one other tests use). nullopt when it fails.
+    static std::optional<MariaDbInstance> StartPrivate(const std::string& control,
+                                                       const std::filesystem::path& folder);
 };
 
 // True when TALVORINE_REQUIRE_MARIADB=1 (CI): a test that needs MariaDB then fails instead of
