@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   unixodbc unixodbc-dev libsqliteodbc sqlite3
+  mariadb-server mariadb-client odbc-mariadb
   libsystemd-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   clang-format
@@ -31,5 +32,14 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# The tests run a private MariaDB instance of their own (scripts/mariadb-test-instance.sh);
+# the packaged service is not started by the install. Where no policy says so already, a
+# temporary one keeps package scripts from starting services.
+policy=/usr/sbin/policy-rc.d
+if [[ ! -e $policy ]]; then
+  printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+  "${sudo[@]}" chmod 755 "$policy"
+  trap '"${sudo[@]}" rm -f "$policy"' EXIT
+fi
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

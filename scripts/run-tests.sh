@@ -6,4 +6,15 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset release
 cmake --build --preset release
+
+# The database tests also run against a private MariaDB instance (own folder and socket,
+# 127.0.0.1 only), stopped again at the end. Without it those tests fail rather than skip.
+export TALVORINE_MARIADB_DIR="$PWD/build/mariadb-test"
+trap 'bash scripts/mariadb-test-instance.sh stop || true' EXIT
+if mariadb_env="$(bash scripts/mariadb-test-instance.sh start)"; then
+  eval "$mariadb_env"
+else
+  echo "run-tests: the private MariaDB instance did not start; its tests will fail" >&2
+fi
+export TALVORINE_REQUIRE_MARIADB=1
 ctest --preset release
