@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -171,6 +172,26 @@ TEST_F(WindowsTest, DeleteAskedAndSavedOnHide) {
     const auto accounts = store.LoadAccounts();
     ASSERT_EQ(accounts.size(), 1u);
     EXPECT_EQ(accounts[0].title, "Work");
+}
+
+TEST_F(WindowsTest, TakingOverOptionsRestartsOrStopsTheTimer) {
+    CDlgPostSentry window(MailStore(), {true, 15, false}, {}, UniqueChannel("client"));
+    auto* timer = window.findChild<QTimer*>("checkTimer");
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 15 * 60000);
+    window.show();
+    window.findChild<QCheckBox*>("autoCheck")->setChecked(false);
+    window.hide();  // hiding takes the options over
+    EXPECT_FALSE(timer->isActive());
+    window.show();
+    window.findChild<QCheckBox*>("autoCheck")->setChecked(true);
+    window.findChild<QSpinBox*>("interval")->setValue(20);
+    window.close();  // closing hides the window and takes them over too
+    EXPECT_TRUE(window.isHidden());
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_EQ(timer->interval(), 20 * 60000);
+    EXPECT_EQ(MailStore().LoadSettings(), (PostSentrySettings{true, 20, false}));
 }
 
 TEST_F(WindowsTest, MailFoundWhileHiddenIsAnnouncedEveryTime) {

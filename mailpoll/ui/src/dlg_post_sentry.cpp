@@ -56,6 +56,7 @@ CDlgPostSentry::CDlgPostSentry(MailStore store, PostSentrySettings settings,
       m_settings(settings),
       m_clientChannel(std::move(clientChannel)),
       m_checker(std::make_unique<MailChecker>(static_cast<CheckObserver&>(*this), PumpEvents)),
+      m_timer(new QTimer(this)),
       m_list(new QTreeWidget),
       m_autoCheck(new QCheckBox(tr("&Auto check every"))),
       m_interval(new QSpinBox),
@@ -95,7 +96,8 @@ CDlgPostSentry::CDlgPostSentry(MailStore store, PostSentrySettings settings,
     BuildMenus();
     BuildTray();
     RefreshList();
-    connect(&m_timer, &QTimer::timeout, this, &CDlgPostSentry::OnTimer);
+    m_timer->setObjectName(QStringLiteral("checkTimer"));
+    connect(m_timer, &QTimer::timeout, this, &CDlgPostSentry::OnTimer);
     ApplyTimer();
 }
 
@@ -205,9 +207,9 @@ void CDlgPostSentry::LaunchMailProgram(const std::string& exec) {
 
 void CDlgPostSentry::ApplyTimer() {
     if (const auto period = TimerPeriod(m_settings)) {
-        m_timer.start(static_cast<int>(std::min<std::int64_t>(period->count(), INT32_MAX)));
+        m_timer->start(static_cast<int>(std::min<std::int64_t>(period->count(), INT32_MAX)));
     } else {
-        m_timer.stop();
+        m_timer->stop();
     }
 }
 

@@ -87,7 +87,7 @@ private:
     std::unique_ptr<MailChecker> m_checker;
     std::size_t m_mailListAccount = 0;
     QPointer<CDlgMailList> m_mailList;
-    QTimer m_timer;
+    QTimer* m_timer;  // the automatic check ("checkTimer")
     QTreeWidget* m_list;
     QCheckBox* m_autoCheck;
     QSpinBox* m_interval;
