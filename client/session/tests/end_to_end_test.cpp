@@ -266,6 +266,104 @@ TEST_F(EndToEnd, LoginCodeZeroOnlyShowsTheTextAndGarbageLeavesTheClientOfflineQu
     EXPECT_TRUE(broken.session->ReconnectWanted());  // the timer tries again
 }
 
+// A server of the test's own that accepts any login, connects back, and then plays
+// `notify` on the notification connection; it holds the session until the client lets go.
+class LoggedInServer {
+public:
+    explicit LoggedInServer(std::function<void(protocol::SocketHandle)> notify)
+        : m_fake([notify = std::move(notify)](protocol::SocketHandle request) {
+              std::vector<std::uint8_t> login(protocol::Size::LoginRequest);
+              protocol::ReceivePacket(request, login, 5);
+              const auto port = protocol::LoginRequest::Decode(login).port;
+              protocol::SendPacket(request, protocol::PacketType::LoginAccepted, 5);
+              protocol::Socket notification;
+              if (protocol::ConnectTo(notification.Ref(), "127.0.0.1",
+                                      static_cast<std::uint16_t>(port)) != 0) {
+                  return;
+              }
+              notify(notification.Get());
+              // Until the client closes the request connection (fetch and keep-alive ignored).
+              std::vector<std::uint8_t> ignored(4096);
+              try {
+                  while (true) {
+                      protocol::ReceivePacket(request, ignored, 10);
+                  }
+              } catch (const std::exception&) {
+              }
+          }) {}
+    std::uint16_t Port() const { return m_fake.Port(); }
+
+private:
+    FakeServer m_fake;
+};
+
+std::vector<std::string> LostReasons(EngineClient& client) {
+    std::lock_guard lock(client.m_mutex);
+    return client.lostReasons;
+}
+
+TEST_F(EndToEnd, NotificationGarbageOrAMidPacketCloseEndsTheSessionWithTheFramingText) {
+    const std::uint8_t garbage[8] = {0x55, 1, 0, 40, 0, 0, 0, 0};
+    LoggedInServer sendsGarbage([&](protocol::SocketHandle notification) {
+        protocol::SendTextPacket(notification, 77, "not for clients", 5);  // skipped
+        protocol::SendTextPacket(notification, protocol::PacketType::OfflineMessage, "00000007", 5);
+        protocol::MessageRecord record{1234, false, "still read", "still read after 77"};
+        protocol::SendPacket(notification, protocol::PacketType::OfflineMessage, record.Encode(),
+                             5);
+        protocol::SendRaw(notification, garbage, 5);
+        std::this_thread::sleep_for(200ms);
+    });
+    EngineClient first(loop, Account{"00000042", "pw", "Z"},
+                       {"127.0.0.1", sendsGarbage.Port(), false, 5});
+    first.session->Connect();  // the session may end before the login is seen
+    ASSERT_TRUE(loop.RunUntil([&] { return !LostReasons(first).empty(); }, 10s));
+    loop.RunFor(100ms);  // the posted connection-lost handling
+    EXPECT_FALSE(first.session->Connected());
+    ASSERT_EQ(first.Messages().size(), 1u);
+    EXPECT_EQ(protocol::MessageRecord::Decode(first.Messages()[0].record).body,
+              "still read after 77");
+    EXPECT_EQ(LostReasons(first), std::vector<std::string>{"packet error."});
+    EXPECT_EQ(first.session->Status(), OnlineStatus::Offline);
+
+    LoggedInServer closesMidPacket([](protocol::SocketHandle notification) {
+        const std::uint8_t half[12] = {0xAA, 1, 0, 40, 9, 0, 0, 0, '0', '0', '0', '0'};
+        protocol::SendRaw(notification, half, 5);
+        protocol::ShutdownSocket(notification);  // the end of the stream, mid-packet
+    });
+    EngineClient second(loop, Account{"00000042", "pw", "Z"},
+                        {"127.0.0.1", closesMidPacket.Port(), false, 5});
+    second.session->Connect();  // the session may end before the login is seen
+    ASSERT_TRUE(loop.RunUntil([&] { return !LostReasons(second).empty(); }, 10s));
+    loop.RunFor(100ms);  // the posted connection-lost handling
+    EXPECT_FALSE(second.session->Connected());
+    EXPECT_EQ(LostReasons(second),
+              std::vector<std::string>{"Connection is closed by remote computer."});
+}
+
+TEST_F(EndToEnd, ShutdownWakesALoginWaitingForTheConnectBack) {
+    std::promise<void> loggedIn;
+    FakeServer neverConnectsBack([&](protocol::SocketHandle request) {
+        std::vector<std::uint8_t> login(protocol::Size::LoginRequest);
+        protocol::ReceivePacket(request, login, 5);
+        protocol::SendPacket(request, protocol::PacketType::LoginAccepted, 5);
+        loggedIn.set_value();
+        std::vector<std::uint8_t> ignored(4096);
+        try {
+            protocol::ReceivePacket(request, ignored, 20);  // until the client gives up
+        } catch (const std::exception&) {
+        }
+    });
+    EngineClient client(loop, Account{"00000042", "pw", "Z"},
+                        {"127.0.0.1", neverConnectsBack.Port(), true, 5});
+    client.session->Connect();
+    ASSERT_EQ(loggedIn.get_future().wait_for(10s), std::future_status::ready);
+    EXPECT_TRUE(client.session->Connecting());
+    const auto start = std::chrono::steady_clock::now();
+    client.session->Shutdown();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(client.session->Connected());
+}
+
 // The relayed chat request, answered on the other side; both links or a failure.
 struct ChatLinks {
     ChatStepResult asked, answered;

@@ -214,25 +214,41 @@ TEST(Chat, LongLinesGoInPiecesAndAGarbagePeerEndsTheChatWithTheFramingText) {
     a.Close();
 }
 
-TEST(Chat, GarbageFromThePeerEndsTheChatWithPacketError) {
+// A chat with a hand-made peer that sends `bytes` (and, with `close`, ends the stream); the
+// failure text the chat window is given.
+std::string ChatFailureAfter(std::span<const std::uint8_t> bytes, bool close) {
     ChatPair pair;
     ChatRequester requester(pair.relay, pair.filesA, "00000002", "x");
     auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
     const auto request = pair.received.get_future().get();
     protocol::Socket peer;
-    ASSERT_EQ(protocol::ConnectTo(peer.Ref(), "127.0.0.1", request.address.port), 0);
+    EXPECT_EQ(protocol::ConnectTo(peer.Ref(), "127.0.0.1", request.address.port), 0);
     protocol::SendTextPacket(peer.Get(), pt::Ok, "", 5);
     auto asked = requested.get();
-    ASSERT_TRUE(asked.link);
+    if (!asked.link) {
+        return "no link: " + asked.failure;
+    }
     RecordingChatEvents events;
     ChatSession a(std::move(*asked.link), pair.filesA, "A", "B", events);
     a.Start();
-    const std::uint8_t garbage[8] = {0x55, 1, 0, 0, 0, 0, 0, 0};
-    ASSERT_EQ(protocol::SendRaw(peer.Get(), garbage, 5), 8);
-    ASSERT_TRUE(events.WaitFor([&] { return !events.Failed().empty(); }));
-    EXPECT_EQ(events.Failed(), "packet error.");
+    EXPECT_EQ(protocol::SendRaw(peer.Get(), bytes, 5), static_cast<long>(bytes.size()));
+    if (close) {
+        protocol::ShutdownSocket(peer.Get());
+    }
+    EXPECT_TRUE(events.WaitFor([&] { return !events.Failed().empty(); }));
+    EXPECT_FALSE(a.Connected());
     EXPECT_EQ(a.Send("hello").error, Text::NotConnected);
-    a.Close();
+    a.Close();  // returns: the reader has ended
+    return events.Failed();
+}
+
+TEST(Chat, GarbageOrAMidPacketCloseFromThePeerEndsTheChatWithTheFramingText) {
+    const std::uint8_t garbage[8] = {0x55, 1, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(ChatFailureAfter(garbage, false), "packet error.");
+    const std::uint8_t half[10] = {0xAA, 1, 0, 0, 20, 0, 0, 0, 'h', 'i'};
+    EXPECT_EQ(ChatFailureAfter(half, true), "Connection is closed by remote computer.");
+    const std::uint8_t oversized[8] = {0xAA, 1, 0, 0, 0x01, 0x10, 0, 0};  // 4097 bytes
+    EXPECT_EQ(ChatFailureAfter(oversized, false), "packet error.");
 }
 
 // --- file transfer -------------------------------------------------------------------------
