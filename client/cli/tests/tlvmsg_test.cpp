@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "server_harness.h"
+#include "talvorine/client/data/history_files.h"
 #include "talvorine/platform/registry_store.h"
 
 namespace {
@@ -62,14 +63,18 @@ protected:
         fs::path output;
     };
     Listener Listen(const std::string& account, const std::string& extra = "") {
-        Listener listener{-1, home.Path() / ("listen-" + account)};
+        return Background(account, "listen " + extra, "Listening as");
+    }
+    // Any long-running command, until `ready` appears in its output.
+    Listener Background(const std::string& account, const std::string& args,
+                        const std::string& ready) {
+        Listener listener{-1, home.Path() / ("background-" + account)};
         const auto pidFile = home.Path() / "pid";
-        const auto command = Command(account, "listen " + extra) + " > '" +
-                             listener.output.string() + "' 2>&1 < /dev/null & echo $! > '" +
-                             pidFile.string() + "'";
+        const auto command = Command(account, args) + " > '" + listener.output.string() +
+                             "' 2>&1 < /dev/null & echo $! > '" + pidFile.string() + "'";
         EXPECT_EQ(std::system(command.c_str()), 0);
         std::ifstream(pidFile) >> listener.pid;
-        EXPECT_TRUE(WaitFor(listener, "Listening as"));
+        EXPECT_TRUE(WaitFor(listener, ready));
         return listener;
     }
     static std::string Text(const Listener& listener) {
@@ -155,6 +160,46 @@ TEST_F(Tlvmsg, AwayListenerAnswersAndBadInputExitsNonZero) {
     EXPECT_EQ(Run(alice, "send " + bob + " ''").output, "Can not send empty message.\r\n");
     EXPECT_EQ(Run("", "account new", "has space\n").output,
               "Password can not include space character\n");
+}
+
+TEST_F(Tlvmsg, SendFileToAReceiverWithBothTransferRecords) {
+    const auto alice = NewAccount("Alice");
+    const auto bob = NewAccount("Bob");
+    const auto file = home.Path() / "report.txt";
+    std::ofstream(file) << std::string(10000, 'r');
+    auto receiver = Background(bob, "receive-files", "Receiving files as");
+    const auto sent =
+        Run(alice, "send-file " + bob + " '" + file.string() + "' --description figures");
+    EXPECT_EQ(sent.status, 0) << sent.output;
+    EXPECT_NE(sent.output.find("100%"), std::string::npos) << sent.output;
+    const auto saved = home.Path() / "client" / "Received Files" / alice / "report.txt";
+    EXPECT_TRUE(WaitFor(receiver, saved.string())) << Text(receiver);
+    Stop(receiver);
+    EXPECT_EQ(fs::file_size(saved), 10000u);
+
+    const auto records = [&](const std::string& own, const std::string& peer) {
+        return talvorine::client::data::ReadTransferHistory(own, peer);
+    };
+    ::setenv("TALVORINE_CLIENT_HOME", (home.Path() / "client").c_str(), 1);
+    const auto outgoing = records(alice, bob);
+    const auto incoming = records(bob, alice);
+    ASSERT_EQ(outgoing.size(), 1u);
+    ASSERT_EQ(incoming.size(), 1u);
+    EXPECT_EQ(outgoing[0].type, 0);
+    EXPECT_EQ(outgoing[0].fileName, file.string());
+    EXPECT_EQ(outgoing[0].description, "figures");
+    EXPECT_EQ(outgoing[0].status, "Done");
+    EXPECT_EQ(incoming[0].type, 1);
+    EXPECT_EQ(incoming[0].fileName, "report.txt");
+    EXPECT_EQ(incoming[0].size, "10000");
+    EXPECT_TRUE(incoming[0].done);
+    EXPECT_EQ(incoming[0].savedAs, saved.string());
+
+    EXPECT_EQ(
+        Run(alice, "send-file " + bob + " '" + (home.Path() / "missing").string() + "'").output,
+        "Failed to open this file\n");
+    EXPECT_EQ(Run(alice, "send-file " + bob + " '" + file.string() + "'").output,
+              "Failed: User is not on-line\n");
 }
 
 }  // namespace
