@@ -88,7 +88,8 @@ struct Options {
     std::string setupProgram;
     int listenFirst = 10000;  // notification listener ports
     int listenLast = 32000;
-    int requestedSessions = 0;  // before the cap of the open-file limit
+    int requestedSessions = 0;       // before the cap of the open-file limit
+    std::string backend = "sqlite";  // the server's database: sqlite or mariadb
 };
 
 const char* Usage =
@@ -112,6 +113,9 @@ const char* Usage =
     "                       starting one; --server-pid PID gives its memory figure\n"
     "  --server FILE        server program (default: ../server/TalvorineMessengerServer\n"
     "  --setup FILE         and ../server/TalvorineMessengerServerSetup beside this program)\n"
+    "  --backend NAME       database of the server started here: sqlite (default) or mariadb,\n"
+    "                       a fresh database on the MariaDB server that TALVORINE_TEST_MARIADB_*\n"
+    "                       name (eval \"$(bash scripts/mariadb-test-instance.sh start)\")\n"
     "Quick run: server_load_bench --sessions 1000 --pairs 100,500 --messages 5000\n";
 
 bool ParseInt(std::string_view text, int& value) {
@@ -197,6 +201,9 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
                  options.listenFirst <= options.listenLast && options.listenLast < 65536;
         } else if (name == "--setup") {
             options.setupProgram = std::string(value);
+        } else if (name == "--backend") {
+            options.backend = std::string(value);
+            ok = value == "sqlite" || value == "mariadb";
         } else {
             std::fprintf(stderr, "Error: unknown option %s.\n%s", argv[i - 1], Usage);
             return std::nullopt;
@@ -370,10 +377,17 @@ public:
 private:
     static int FreePortPair();
     void WriteSettings() const;
-    void RunSetup() const;
+    void RunSetup();
     void ReadConsole(int fd);
 
+    // MariaDB: the set-up arguments for a fresh database, created now and dropped at the end.
+    std::string MariaDbSetupArguments();
+    void DropMariaDbDatabase() const;
+
     std::filesystem::path m_root;
+    std::string m_backend;
+    std::string m_mariaDbClient;  // "mariadb ... " reaching the server, without a database
+    std::string m_mariaDbDatabase;
     std::filesystem::path m_serverProgram;
     std::filesystem::path m_setupProgram;
     std::string m_stopEvent;
@@ -384,7 +398,8 @@ private:
     std::string m_console;  // the first lines, then only the newest text
 };
 
-LocalServer::LocalServer(const Options& options, const std::filesystem::path& self) {
+LocalServer::LocalServer(const Options& options, const std::filesystem::path& self)
+    : m_backend(options.backend) {
     const auto folder = self.parent_path();
     m_serverProgram = options.serverProgram.empty() ? folder / "../server/TalvorineMessengerServer"
                                                     : std::filesystem::path(options.serverProgram);
@@ -419,6 +434,7 @@ LocalServer::~LocalServer() {
     if (m_reader.joinable()) {
         m_reader.join();
     }
+    DropMariaDbDatabase();
     std::error_code error;
     std::filesystem::remove_all(m_root, error);
 }
@@ -444,11 +460,47 @@ void LocalServer::WriteSettings() const {
     settings.SetDword("Port", static_cast<std::uint32_t>(m_port));
 }
 
-void LocalServer::RunSetup() const {
-    const std::string command =
-        "'" + m_setupProgram.string() + "' --home '" + (m_root / "server").string() +
-        "' --odbcini '" + (m_root / "odbc.ini").string() + "' --dsn '" +
-        std::string(DataSourceName) + "' > '" + (m_root / "setup.txt").string() + "' 2>&1";
+std::string LocalServer::MariaDbSetupArguments() {
+    auto get = [](const char* name) {
+        const char* value = std::getenv(name);
+        if (value == nullptr || *value == '\0') {
+            throw std::runtime_error(std::string("--backend mariadb needs ") + name +
+                                     " (eval \"$(bash scripts/mariadb-test-instance.sh start)\")");
+        }
+        return std::string(value);
+    };
+    const std::string host = get("TALVORINE_TEST_MARIADB_HOST");
+    const std::string port = get("TALVORINE_TEST_MARIADB_PORT");
+    const std::string user = get("TALVORINE_TEST_MARIADB_USER");
+    const std::string password = get("TALVORINE_TEST_MARIADB_PASSWORD");
+    m_mariaDbClient = "mariadb --no-defaults --protocol=tcp -h '" + host + "' -P '" + port +
+                      "' -u '" + user + "' -p'" + password + "'";
+    const std::string database = "talvorine_bench_" + std::to_string(::getpid());
+    const std::string create = m_mariaDbClient + " -e 'CREATE DATABASE " + database +
+                               " CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci'";
+    if (std::system(create.c_str()) != 0) {
+        throw std::runtime_error("cannot create the MariaDB database " + database);
+    }
+    m_mariaDbDatabase = database;
+    return " --driver mariadb --server '" + host + "' --port '" + port + "' --database '" +
+           database + "' --user '" + user + "' --password '" + password + "'";
+}
+
+void LocalServer::DropMariaDbDatabase() const {
+    if (!m_mariaDbDatabase.empty()) {
+        const std::string drop =
+            m_mariaDbClient + " -e 'DROP DATABASE IF EXISTS " + m_mariaDbDatabase + "'";
+        [[maybe_unused]] const int status = std::system(drop.c_str());
+    }
+}
+
+void LocalServer::RunSetup() {
+    const std::string backendArguments = m_backend == "mariadb" ? MariaDbSetupArguments() : "";
+    const std::string command = "'" + m_setupProgram.string() + "' --home '" +
+                                (m_root / "server").string() + "' --odbcini '" +
+                                (m_root / "odbc.ini").string() + "' --dsn '" +
+                                std::string(DataSourceName) + "'" + backendArguments + " > '" +
+                                (m_root / "setup.txt").string() + "' 2>&1";
     const int status = std::system(command.c_str());
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::ifstream in(m_root / "setup.txt");
@@ -1450,8 +1502,8 @@ int main(int argc, char** argv) {
             server->Start();
             port = server->Port();
             pid = server->Pid();
-            std::fprintf(stderr, "server %d started on 127.0.0.1:%d/%d (SQLite)\n", pid, port,
-                         port + 1);
+            std::fprintf(stderr, "server %d started on 127.0.0.1:%d/%d (%s)\n", pid, port, port + 1,
+                         options->backend == "mariadb" ? "MariaDB" : "SQLite");
         }
         {
             LoadBench bench(*options, port, pid);
