@@ -315,9 +315,13 @@ void MailChecker::RunJob(std::shared_ptr<Job> job) {
             }
             failed = failed || (!job->cancel && !session.IsUsable());
         }
+        // The server's own words when it answered; else what went wrong with the connection
+        // (a header cut off by a time-out says nothing useful).
+        const int code = session.LastError();
+        const bool answered = code == Pop3Error::NegativeReply || code == Pop3Error::ReplyTooLong;
         std::string failure = session.LastReplyText();
-        if (failure.empty()) {
-            failure = protocol::SocketErrorText(session.LastError());
+        if (failure.empty() || (counted && !answered)) {
+            failure = protocol::SocketErrorText(code);
         }
         job->SetStatus(std::string(CheckStatus::Disconnecting));
         session.Disconnect();

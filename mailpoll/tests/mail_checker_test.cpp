@@ -10,6 +10,7 @@
 #include "talvorine/mailpoll/delete_worker.h"
 #include "talvorine/mailpoll/pop3_session.h"
 #include "talvorine/mailpoll/testing/scripted_pop3_peer.h"
+#include "talvorine/protocol/socket.h"
 
 namespace talvorine::mailpoll {
 namespace {
@@ -164,6 +165,22 @@ TEST_F(MailCheckerTest, HeaderReplyBeyondTheLimitFailsTheJob) {
     EXPECT_EQ(m_checker.Status(0), ReplyTooLongText);
     // Fetching stopped at the first header instead of trying the others.
     EXPECT_EQ(m_observer.Headers().size(), 1u);
+}
+
+TEST_F(MailCheckerTest, HeaderTimeOutShowsTheConnectionError) {
+    testing::PeerMessage partial;
+    partial.header = "Subject: cut";  // and then silence: the reply never ends
+    partial.size = 100;
+    PeerScript script;
+    script.replies["TOP"] = "+OK\r\nSubject: cut";
+    ScriptedPop3Peer peer({partial, partial}, script);
+    MailAccount account = AccountFor(peer);
+    account.timeoutSeconds = 1;
+    ASSERT_TRUE(m_checker.Add(account));
+    m_checker.StartCheck(0, true);
+    ASSERT_TRUE(m_observer.WaitFinished(0));
+    EXPECT_EQ(m_checker.Status(0), protocol::SocketErrorText(Pop3Error::TimedOut));
+    EXPECT_EQ(m_observer.Headers().size(), 1u);  // no second TOP into a stream out of step
 }
 
 TEST_F(MailCheckerTest, StopCheckCancelsAPendingRead) {
