@@ -94,12 +94,11 @@ public:
                 line.text = text.substr(pos);
                 pos = text.size();
             } else {
-                std::size_t end = lf;
-                line.ending = "\n";
-                if (end > pos && text[end - 1] == '\r') {
-                    --end;
-                    line.ending = "\r\n";
-                }
+                // One assignment of the line end: assigning "\n" and then "\r\n" makes GCC 12
+                // at -O3 warn about its own inlined copy.
+                const bool crlf = lf > pos && text[lf - 1] == '\r';
+                const std::size_t end = crlf ? lf - 1 : lf;
+                line.ending = std::string_view(crlf ? "\r\n" : "\n");
                 line.text = text.substr(pos, end - pos);
                 pos = lf + 1;
                 if (!styleKnown) {
@@ -177,7 +176,9 @@ public:
         if (!lines.empty() && !Trim(lines.back().text).empty()) {
             Insert(lines.size(), "");
         }
-        Insert(lines.size(), "[" + std::string(section) + "]");
+        std::string header(1, '[');  // built by appends: GCC 12 misreports "[" + string at -O3
+        header.append(section).push_back(']');
+        Insert(lines.size(), std::move(header));
         return lines.size() - 1;
     }
 
@@ -239,7 +240,9 @@ bool SaveFile(const std::filesystem::path& file, const ProfileDocument& document
     if (folder.empty()) {
         folder = ".";
     }
-    std::string temp = (folder / ("." + file.filename().string() + ".XXXXXX")).string();
+    std::string tempName(1, '.');
+    tempName.append(file.filename().string()).append(".XXXXXX");
+    std::string temp = (folder / tempName).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         return false;
