@@ -10,7 +10,8 @@ cmake --build --preset release
 # The database tests also run against a private MariaDB instance (own folder and socket,
 # 127.0.0.1 only), stopped again at the end. Without it those tests fail rather than skip.
 export TALVORINE_MARIADB_DIR="$PWD/build/mariadb-test"
-trap 'bash scripts/mariadb-test-instance.sh stop || true' EXIT
+# Quiet, so that CTest's summary stays the last thing printed.
+trap 'bash scripts/mariadb-test-instance.sh stop >/dev/null 2>&1 || true' EXIT
 if mariadb_env="$(bash scripts/mariadb-test-instance.sh start)"; then
   eval "$mariadb_env"
 else
