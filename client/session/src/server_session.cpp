@@ -170,7 +170,12 @@ void ServerSession::ConnectWorkerBody() {
             m_window.ShowStatus(Text::Connecting);
             const bool ok = Login(CurrentAccount(), Settings());
             m_connected = ok;
-            m_status = ok ? OnlineStatus::Online : OnlineStatus::Offline;
+            if (ok && m_notificationLost) {
+                // Lost before the login was complete: the notice found no session to end.
+                EndConnections(false);
+                m_connected = false;
+            }
+            m_status = m_connected ? OnlineStatus::Online : OnlineStatus::Offline;
             m_window.WakeStatusPoller();
             ShowCurrentStatus();
         }
@@ -236,6 +241,7 @@ bool ServerSession::Login(const Account& account, const NetworkSettings& setting
         m_request = request.Release();
     }
     m_notification = notification.Release();
+    m_notificationLost = false;
     try {
         m_reader.Start([this] { NotificationReaderBody(); });
     } catch (const std::system_error&) {
@@ -267,6 +273,7 @@ void ServerSession::NotificationReaderBody() {
         }
     } catch (const std::exception& e) {
         if (!m_quitting && !m_disconnecting) {
+            m_notificationLost = true;
             m_window.PostConnectionLost(e.what());
         }
     }

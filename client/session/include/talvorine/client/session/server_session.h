@@ -212,6 +212,8 @@ private:
     std::atomic<bool> m_disconnecting{false};
     std::atomic<bool> m_quitting{false};
     std::atomic<bool> m_reconnectWanted{true};
+    // The reader of the current login has ended on a failure (set before its notice).
+    std::atomic<bool> m_notificationLost{false};
     unsigned m_reconnectTicks = 0;  // user-interface thread only
     int m_keepAliveSeconds = 0;     // KeepAliveThread only
 
