@@ -36,6 +36,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -90,6 +91,9 @@ struct Options {
     int listenLast = 32000;
     int requestedSessions = 0;       // before the cap of the open-file limit
     std::string backend = "sqlite";  // the server's database: sqlite or mariadb
+    int outageSeconds = 5;           // MariaDB stopped this long mid-run (0: no outage)
+    int outageUsers = 20;            // absent users who get offline messages across the outage
+    bool outage = false;             // decided in main: MariaDB, own server, control script
 };
 
 const char* Usage =
@@ -116,6 +120,10 @@ const char* Usage =
     "  --backend NAME       database of the server started here: sqlite (default) or mariadb,\n"
     "                       a fresh database on the MariaDB server that TALVORINE_TEST_MARIADB_*\n"
     "                       name (eval \"$(bash scripts/mariadb-test-instance.sh start)\")\n"
+    "  --outage-seconds N   with mariadb: stop the database this long while sessions are\n"
+    "                       held and messages flow, then start it again (default 5; 0: off;\n"
+    "                       needs TALVORINE_TEST_MARIADB_CONTROL and _DIR)\n"
+    "  --outage-users N     absent users who get offline messages across it (default 20)\n"
     "Quick run: server_load_bench --sessions 1000 --pairs 100,500 --messages 5000\n";
 
 bool ParseInt(std::string_view text, int& value) {
@@ -201,6 +209,10 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
                  options.listenFirst <= options.listenLast && options.listenLast < 65536;
         } else if (name == "--setup") {
             options.setupProgram = std::string(value);
+        } else if (name == "--outage-seconds") {
+            ok = ParseInt(value, options.outageSeconds);
+        } else if (name == "--outage-users") {
+            ok = ParseInt(value, options.outageUsers) && options.outageUsers > 0;
         } else if (name == "--backend") {
             options.backend = std::string(value);
             ok = value == "sqlite" || value == "mariadb";
@@ -602,7 +614,9 @@ struct Account {
     std::string userId, password;
 };
 
-enum class Step { Idle, AwaitGo, AwaitDone, Closed };
+enum class Step { Idle, AwaitGo, AwaitDone, AwaitStatus, Closed };
+
+struct PhaseTally;
 
 struct Session {
     Account account;
@@ -617,6 +631,7 @@ struct Session {
     Clock::time_point sentAt{};
     Clock::duration interval{};  // paced sending: time between two starts (0: at once)
     Clock::time_point nextAt{};
+    PhaseTally* tally = nullptr;  // of the phase the session sends in
 };
 
 // Counters and samples of one sending phase.
@@ -628,12 +643,28 @@ struct PhaseTally {
     std::mutex samplesMutex;
     std::vector<double> latencies;  // ms
     std::string firstFailure;
+    std::map<std::string, long> failureTexts;  // how often each failure text came
+    // When each message ended and whether it succeeded; kept only when asked for.
+    bool keepOutcomes = false;
+    std::vector<std::pair<Clock::time_point, bool>> outcomes;
 
+    void Succeed(double ms) {
+        ok.fetch_add(1);
+        std::lock_guard lock(samplesMutex);
+        latencies.push_back(ms);
+        if (keepOutcomes) {
+            outcomes.emplace_back(Clock::now(), true);
+        }
+    }
     void Fail(const std::string& text) {
         failed.fetch_add(1);
         std::lock_guard lock(samplesMutex);
         if (firstFailure.empty()) {
             firstFailure = text;
+        }
+        ++failureTexts[text];
+        if (keepOutcomes) {
+            outcomes.emplace_back(Clock::now(), false);
         }
     }
 };
@@ -642,6 +673,7 @@ struct Totals {
     std::atomic<long> liveReceived{0};
     std::atomic<long> offlineReceived{0};
     std::atomic<long> sessionsLost{0};
+    std::atomic<long> statusAnswers{0};
     std::mutex mutex;
     std::string firstLoss;
 };
@@ -660,6 +692,9 @@ public:
     // Worker thread: begins sending `count` messages of `type` to the session's target.
     void BeginSending(Session& session, int type, int count, Clock::duration interval,
                       PhaseTally& tally);
+    // Worker thread: asks every idle owned session for its own status; the answers count in
+    // Totals::statusAnswers. Returns how many were asked.
+    long QueryStatusAll();
     // Worker thread: logs out and closes every owned session.
     void LogoutAll();
     void Quit();
@@ -693,7 +728,6 @@ private:
     std::vector<std::unique_ptr<Endpoint>> m_endpoints;
     std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(proto::Size::MessageMax);
     std::vector<std::uint8_t> m_record;
-    PhaseTally* m_tally = nullptr;
     bool m_quit = false;
     Clock::time_point m_lastKeepAlive = Clock::now();
     std::thread m_thread;
@@ -788,7 +822,7 @@ void Worker::Adopt(Session& session) {
 
 void Worker::Lose(Session& session, const std::string& why) {
     if (session.step == Step::AwaitGo || session.step == Step::AwaitDone) {
-        m_tally->Fail(why);
+        session.tally->Fail(why);
         FinishSender(session);
     }
     session.step = Step::Closed;
@@ -856,11 +890,11 @@ void Worker::SendDue() {
 
 void Worker::BeginSending(Session& session, int type, int count, Clock::duration interval,
                           PhaseTally& tally) {
-    m_tally = &tally;
     if (session.step == Step::Closed || count <= 0) {
         tally.sendersLeft.fetch_sub(1);
         return;
     }
+    session.tally = &tally;
     session.messageType = type;
     session.remaining = count;
     session.interval = interval;
@@ -880,16 +914,25 @@ void Worker::BeginSending(Session& session, int type, int count, Clock::duration
 
 void Worker::FinishSender(Session& session) {
     session.step = Step::Idle;
-    m_tally->sendersLeft.fetch_sub(1);
+    session.tally->sendersLeft.fetch_sub(1);
 }
 
 void Worker::OnReply(Session& session) {
     try {
         const auto reply =
             proto::ReceivePacket(session.request.Get(), m_buffer, proto::Timeout::Default);
+        if (session.step == Step::AwaitStatus) {
+            session.step = Step::Idle;
+            m_totals.statusAnswers.fetch_add(1);
+            return;
+        }
+        if (session.step != Step::AwaitGo && session.step != Step::AwaitDone) {
+            return;  // nothing is expected on an idle request connection
+        }
+        PhaseTally& tally = *session.tally;
         if (session.step == Step::AwaitGo) {
             if (reply.type != pt::Ok) {
-                m_tally->Fail(std::string(proto::BodyText(reply, m_buffer)));
+                tally.Fail(std::string(proto::BodyText(reply, m_buffer)));
             } else {
                 proto::SendPacket(session.request.Get(), session.messageType, m_record,
                                   proto::Timeout::Default);
@@ -898,17 +941,12 @@ void Worker::OnReply(Session& session) {
             }
         } else if (session.step == Step::AwaitDone) {
             if (reply.type == pt::Ok) {
-                m_tally->ok.fetch_add(1);
-                const double ms = Seconds(Clock::now() - session.sentAt) * 1000.0;
-                std::lock_guard lock(m_tally->samplesMutex);
-                m_tally->latencies.push_back(ms);
+                tally.Succeed(Seconds(Clock::now() - session.sentAt) * 1000.0);
             } else {
-                m_tally->Fail(std::string(proto::BodyText(reply, m_buffer)));
+                tally.Fail(std::string(proto::BodyText(reply, m_buffer)));
             }
-        } else {
-            return;  // nothing is expected on an idle request connection
         }
-        if (--session.remaining > 0 && !m_tally->stop.load()) {
+        if (--session.remaining > 0 && !tally.stop.load()) {
             if (session.interval > Clock::duration::zero()) {
                 session.nextAt += session.interval;
                 session.step = Step::Idle;
@@ -940,6 +978,24 @@ void Worker::KeepAlive() {
             Lose(*session, std::string("keep-alive: ") + error.what());
         }
     }
+}
+
+long Worker::QueryStatusAll() {
+    long asked = 0;
+    for (Session* session : m_owned) {
+        if (session->step != Step::Idle) {
+            continue;
+        }
+        try {
+            proto::SendTextPacket(session->request.Get(), pt::QueryStatus, session->account.userId,
+                                  proto::Timeout::Default);
+            session->step = Step::AwaitStatus;
+            ++asked;
+        } catch (const proto::NetError& error) {
+            Lose(*session, std::string("status query: ") + error.what());
+        }
+    }
+    return asked;
 }
 
 void Worker::LogoutAll() {
@@ -992,6 +1048,18 @@ private:
                      Clock::duration interval = Clock::duration::zero());
     void LivePhase(int pairs, int rate);
     void OfflinePhases();
+    // Asks every held session for a status at once; the sessions that answered.
+    long AnsweringSessions();
+    // Every session of `fetchers` asks for its offline messages at once; waits until
+    // `expected` were delivered, then `settle` longer for any beyond them (or the phase cap).
+    // Returns the deliveries and the seconds until the expected ones were in.
+    std::pair<long, double> FetchAll(const std::vector<Session*>& fetchers, long expected,
+                                     Clock::duration settle);
+    // One login outside the held sessions: the reply's type and text. An accepted login takes
+    // the connect-back and logs out at once.
+    std::pair<int, std::string> TryLogin(const Account& account);
+    // Stops the database for a while under held sessions and flowing messages.
+    void OutagePhase();
     long ServerRssKiB() const;
     void Add(std::string figure, std::string value, std::string target = "",
              std::optional<bool> met = std::nullopt);
@@ -1001,8 +1069,11 @@ private:
     int m_serverPid;
     Totals m_totals;
     std::vector<std::unique_ptr<Worker>> m_workers;
-    std::vector<Account> m_accounts;  // the sessions' accounts
-    std::vector<Account> m_absent;    // users who get offline messages
+    std::vector<Account> m_accounts;     // the sessions' accounts
+    std::vector<Account> m_absent;       // users who get offline messages
+    std::vector<Account> m_outageUsers;  // users who get offline messages across the outage
+    std::vector<Account> m_outageLogin;  // one account for logins while the database is away
+    std::vector<std::unique_ptr<Session>> m_outageSessions;
     std::vector<std::unique_ptr<Session>> m_sessions;
     std::vector<std::unique_ptr<Session>> m_absentSessions;
     std::vector<std::uint8_t> m_record;
@@ -1201,7 +1272,8 @@ double LoadBench::SendPhase(const std::vector<Session*>& senders,
                             const std::vector<std::string>& targets, int type, int perSender,
                             PhaseTally& tally, Clock::duration interval) {
     tally.sendersLeft.store(static_cast<int>(senders.size()));
-    tally.latencies.reserve(static_cast<std::size_t>(perSender) * senders.size());
+    tally.latencies.reserve(
+        std::min<std::size_t>(static_cast<std::size_t>(perSender) * senders.size(), 1 << 20));
     std::vector<std::vector<std::pair<Session*, std::string>>> perWorker(m_workers.size());
     for (std::size_t i = 0; i < senders.size(); ++i) {
         perWorker[static_cast<std::size_t>(senders[i]->worker)].emplace_back(senders[i],
@@ -1321,12 +1393,21 @@ void LoadBench::OfflinePhases() {
         }
     }
     expected = std::min(expected, tally.ok.load());
-    const long before = m_totals.offlineReceived.load();
-    const auto start = Clock::now();
     std::vector<Session*> fetchers;
     for (auto& session : m_absentSessions) {
         fetchers.push_back(session.get());
     }
+    const auto [delivered, elapsed2] = FetchAll(fetchers, expected, Clock::duration::zero());
+    Add("offline messages delivered (per s)", Format(0, static_cast<double>(delivered) / elapsed2) +
+                                                  "  (" + std::to_string(delivered) + " of " +
+                                                  std::to_string(expected) + " to " +
+                                                  std::to_string(m_absent.size()) + " users)");
+}
+
+std::pair<long, double> LoadBench::FetchAll(const std::vector<Session*>& fetchers, long expected,
+                                            Clock::duration settle) {
+    const long before = m_totals.offlineReceived.load();
+    const auto start = Clock::now();
     OnWorkers([&fetchers](Worker& worker) {
         for (Session* session : fetchers) {
             if (session->step != Step::Closed &&
@@ -1345,17 +1426,272 @@ void LoadBench::OfflinePhases() {
     while (m_totals.offlineReceived.load() - before < expected && Clock::now() < deadline) {
         std::this_thread::sleep_for(1ms);
     }
-    const double elapsed2 = Seconds(Clock::now() - start);
-    const long delivered = m_totals.offlineReceived.load() - before;
-    Add("offline messages delivered (per s)", Format(0, static_cast<double>(delivered) / elapsed2) +
-                                                  "  (" + std::to_string(delivered) + " of " +
-                                                  std::to_string(expected) + " to " +
-                                                  std::to_string(m_absent.size()) + " users)");
+    const double elapsed = Seconds(Clock::now() - start);
+    std::this_thread::sleep_for(settle);
+    return {m_totals.offlineReceived.load() - before, elapsed};
+}
+
+long LoadBench::AnsweringSessions() {
+    m_totals.statusAnswers.store(0);
+    const long lostBefore = m_totals.sessionsLost.load();
+    std::atomic<long> asked{0};
+    OnWorkers([&asked](Worker& worker) { asked.fetch_add(worker.QueryStatusAll()); });
+    const auto deadline = Clock::now() + 40s;
+    while (m_totals.statusAnswers.load() + m_totals.sessionsLost.load() - lostBefore <
+               asked.load() &&
+           Clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    return m_totals.statusAnswers.load();
+}
+
+std::pair<int, std::string> LoadBench::TryLogin(const Account& account) {
+    proto::Socket listener = m_ports.Listen();
+    proto::Socket request = Connect(m_options.host, m_port);
+    const proto::LoginRequest login{account.userId, account.password,
+                                    proto::LocalPort(listener.Get())};
+    proto::SendPacket(request.Get(), pt::Login, login.Encode(), proto::Timeout::Default);
+    std::array<std::uint8_t, proto::Capacity::ClientReply> buffer{};
+    const auto reply = proto::ReceivePacket(request.Get(), buffer, proto::Timeout::Default);
+    std::string text(proto::BodyText(reply, buffer));
+    if (reply.type == pt::LoginAccepted) {
+        pollfd entry{listener.Get(), POLLIN, 0};
+        if (::poll(&entry, 1, proto::Timeout::Default * 1000) == 1) {
+            proto::Socket notification(proto::AcceptOn(listener.Get(), nullptr));
+        }
+        proto::SendPacket(request.Get(), pt::Logout, proto::Timeout::Default);
+    }
+    return {reply.type, std::move(text)};
+}
+
+namespace {
+
+// Runs the MariaDB instance's control script (stop or start) on the instance the test
+// variables name; the exit status.
+int ControlDatabase(const std::string& command) {
+    const char* control = std::getenv("TALVORINE_TEST_MARIADB_CONTROL");
+    const char* folder = std::getenv("TALVORINE_TEST_MARIADB_DIR");
+    if (control == nullptr || folder == nullptr) {
+        return -1;
+    }
+    const std::string line = "TALVORINE_MARIADB_DIR='" + std::string(folder) + "' bash '" +
+                             control + "' " + command + " > /dev/null 2>&1";
+    const int status = std::system(line.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Seconds from `from` to `to`, or "-" when `to` never came.
+std::string SecondsText(Clock::time_point from, std::optional<Clock::time_point> to) {
+    return to ? Format(2, Seconds(*to - from)) : std::string("-");
+}
+
+}  // namespace
+
+void LoadBench::OutagePhase() {
+    const int held = static_cast<int>(m_sessions.size());
+    if (!m_options.outage || m_outageUsers.empty() || m_outageLogin.empty() || held < 4) {
+        return;
+    }
+    const std::string title = "database outage: MariaDB stopped " +
+                              std::to_string(m_options.outageSeconds) + " s under " +
+                              std::to_string(held) + " sessions";
+    std::fprintf(stderr, "%s ...\n", title.c_str());
+    long open = 0;  // every session held here, the absent users' too
+    for (const auto* list : {&m_sessions, &m_absentSessions}) {
+        for (const auto& session : *list) {
+            open += session->request.IsOpen() ? 1 : 0;
+        }
+    }
+    const long answeringBefore = AnsweringSessions();
+    const long descriptorsBefore = OpenDescriptors(m_serverPid);
+
+    // Offline messages to the absent outage users and live messages between pairs, both
+    // paced, flow from before the stop until after the database is back.
+    const int offlineSenders = std::min(20, held / 4);
+    const int livePairs = std::min(100, (held - offlineSenders) / 2);
+    std::vector<Session*> offlineFrom, liveFrom;
+    std::vector<std::string> offlineTo, liveTo;
+    for (int i = 0; i < offlineSenders; ++i) {
+        offlineFrom.push_back(m_sessions[static_cast<std::size_t>(i)].get());
+        offlineTo.push_back(
+            m_outageUsers[static_cast<std::size_t>(i) % m_outageUsers.size()].userId);
+    }
+    for (int i = 0; i < livePairs; ++i) {
+        liveFrom.push_back(m_sessions[static_cast<std::size_t>(offlineSenders + i)].get());
+        liveTo.push_back(
+            m_sessions[static_cast<std::size_t>(offlineSenders + livePairs + i)]->account.userId);
+    }
+    constexpr int Unbounded = 1'000'000;  // the phases end by their stop flags
+    PhaseTally offline, live;
+    offline.keepOutcomes = live.keepOutcomes = true;
+    auto run = [this](const std::vector<Session*>& from, const std::vector<std::string>& to,
+                      int type, PhaseTally& tally, Clock::duration interval) {
+        return std::thread([this, &from, &to, type, &tally, interval] {
+            try {
+                SendPhase(from, to, type, Unbounded, tally, interval);
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "outage: %s\n", error.what());
+            }
+        });
+    };
+    // 10 offline messages and 10 live messages per second from every sender.
+    std::thread offlineThread = run(offlineFrom, offlineTo, pt::OfflineMessage, offline, 100ms);
+    std::thread liveThread = run(liveFrom, liveTo, pt::LiveMessage, live, 100ms);
+
+    std::this_thread::sleep_for(2s);
+    const auto stopBegun = Clock::now();
+    const int stopStatus = ControlDatabase("stop");
+    const auto down = Clock::now();
+    // Logins while the database is away.
+    std::map<std::string, long> awayLogins;
+    long awayLoginCount = 0, awayLoginsDesigned = 0;
+    const std::string designedRefusal = std::to_string(pt::LoginAuthorizationFailed) + " \"" +
+                                        std::string(proto::ReplyText::LoginAuthorizationFailed) +
+                                        "\"";
+    while (Clock::now() < down + std::chrono::seconds(m_options.outageSeconds)) {
+        std::string outcome;
+        try {
+            const auto [type, text] = TryLogin(m_outageLogin.front());
+            outcome = std::to_string(type) + " \"" + text + "\"";
+        } catch (const proto::NetError& error) {
+            outcome = std::string("error: ") + error.what();
+        }
+        ++awayLogins[outcome];
+        ++awayLoginCount;
+        awayLoginsDesigned += outcome == designedRefusal ? 1 : 0;
+        std::this_thread::sleep_for(500ms);
+    }
+    const auto startBegun = Clock::now();
+    const int startStatus = ControlDatabase("start");
+    const auto up = Clock::now();
+    std::fprintf(stderr, "outage: database stopped in %.2f s, started in %.2f s\n",
+                 Seconds(down - stopBegun), Seconds(up - startBegun));
+
+    // Recovery: the first login accepted again, the first offline message stored again.
+    std::optional<Clock::time_point> loginBack, storeBack;
+    while (!loginBack && Clock::now() < up + 30s) {
+        try {
+            if (TryLogin(m_outageLogin.front()).first == pt::LoginAccepted) {
+                loginBack = Clock::now();
+                break;
+            }
+        } catch (const proto::NetError&) {
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    auto firstOkAfter = [](PhaseTally& tally, Clock::time_point from) {
+        std::lock_guard lock(tally.samplesMutex);
+        std::optional<Clock::time_point> first;
+        for (const auto& [at, ok] : tally.outcomes) {
+            if (ok && at >= from && (!first || at < *first)) {
+                first = at;
+            }
+        }
+        return first;
+    };
+    while (!(storeBack = firstOkAfter(offline, up)) && Clock::now() < up + 30s) {
+        std::this_thread::sleep_for(10ms);
+    }
+    std::this_thread::sleep_for(2s);
+    offline.stop = live.stop = true;
+    offlineThread.join();
+    liveThread.join();
+
+    // What happened while the database was away: from the stop command until the first
+    // message stored after the start.
+    const auto awayEnd = storeBack.value_or(Clock::now());
+    long awayStored = 0, awayRefused = 0, liveAwayOk = 0, liveAwayFailed = 0;
+    std::optional<Clock::time_point> firstRefusal;
+    for (const auto& [at, ok] : offline.outcomes) {
+        if (at >= stopBegun && at < awayEnd) {
+            (ok ? awayStored : awayRefused) += 1;
+        }
+        if (!ok && (!firstRefusal || at < *firstRefusal)) {
+            firstRefusal = at;
+        }
+    }
+    for (const auto& [at, ok] : live.outcomes) {
+        if (at >= stopBegun && at < awayEnd) {
+            (ok ? liveAwayOk : liveAwayFailed) += 1;
+        }
+    }
+    const long designedStores =
+        offline.failureTexts[std::string(proto::ReplyText::FailedToSendOffline)];
+    const long otherStoreFailures = offline.failed.load() - designedStores;
+
+    const long answeringAfter = AnsweringSessions();
+    const long descriptorsAfter = OpenDescriptors(m_serverPid);
+
+    // Every acknowledged offline message must reach its user, once.
+    for (const auto& account : m_outageUsers) {
+        m_outageSessions.push_back(std::make_unique<Session>());
+        m_outageSessions.back()->account = account;
+    }
+    std::vector<double> logins;
+    long loginFailures = 0;
+    std::string firstLoginFailure;
+    LoginAll(m_outageSessions, false, logins, loginFailures, firstLoginFailure);
+    if (loginFailures > 0) {
+        std::fprintf(stderr, "%ld outage-user logins failed (first: %s)\n", loginFailures,
+                     firstLoginFailure.c_str());
+    }
+    HandOver(m_outageSessions);
+    std::vector<Session*> fetchers;
+    for (auto& session : m_outageSessions) {
+        fetchers.push_back(session.get());
+    }
+    const long acknowledged = offline.ok.load();
+    const long delivered = FetchAll(fetchers, acknowledged, 2s).first;
+
+    Add(title, stopStatus == 0 && startStatus == 0
+                   ? "stop took " + Format(2, Seconds(down - stopBegun)) + " s, start " +
+                         Format(2, Seconds(up - startBegun)) + " s"
+                   : "control script failed (stop " + std::to_string(stopStatus) + ", start " +
+                         std::to_string(startStatus) + ")");
+    Add("  sessions answering before / after",
+        std::to_string(answeringBefore) + " / " + std::to_string(answeringAfter) +
+            "  (server descriptors " + std::to_string(descriptorsBefore) + " / " +
+            std::to_string(descriptorsAfter) + ")",
+        "all kept", answeringBefore == open && answeringAfter == answeringBefore);
+    Add("  live messages while away: relayed / failed",
+        std::to_string(liveAwayOk) + " / " + std::to_string(liveAwayFailed) + "  (" +
+            std::to_string(livePairs) + " pairs, 1000/s offered)",
+        "none fail", liveAwayFailed == 0 && liveAwayOk > 0);
+    Add("  offline stores while away: refused / stored",
+        std::to_string(awayRefused) + " / " + std::to_string(awayStored) + "  (\"" +
+            std::string(proto::ReplyText::FailedToSendOffline) +
+            "\": " + std::to_string(designedStores) +
+            ", other failures: " + std::to_string(otherStoreFailures) + "; first refusal " +
+            SecondsText(stopBegun, firstRefusal) + " s after the stop)",
+        "designed", designedStores > 0 && otherStoreFailures == 0);
+    Add("  logins while away: designed refusals",
+        std::to_string(awayLoginsDesigned) + " of " + std::to_string(awayLoginCount) + "  (type " +
+            std::to_string(pt::LoginAuthorizationFailed) + " \"" +
+            std::string(proto::ReplyText::LoginAuthorizationFailed).substr(0, 20) + "...\")",
+        "designed", awayLoginCount > 0 && awayLoginsDesigned == awayLoginCount);
+    Add("  offline messages acknowledged / delivered",
+        std::to_string(acknowledged) + " / " + std::to_string(delivered) + "  (to " +
+            std::to_string(m_outageUsers.size()) + " users after the return)",
+        "equal", acknowledged > 0 && delivered == acknowledged);
+    Add("  back after the start (s): store / login",
+        SecondsText(up, storeBack) + " / " + SecondsText(up, loginBack));
+    for (const auto& [outcome, count] : awayLogins) {
+        if (outcome != designedRefusal) {
+            std::fprintf(stderr, "outage: login while away: %ld x %s\n", count, outcome.c_str());
+        }
+    }
+    for (const auto& [text, count] : offline.failureTexts) {
+        std::fprintf(stderr, "outage: offline store failed %ld x \"%s\"\n", count, text.c_str());
+    }
+    if (!live.firstFailure.empty()) {
+        std::fprintf(stderr, "outage: first live failure: %s\n", live.firstFailure.c_str());
+    }
 }
 
 void LoadBench::Run() {
     const long rssStart = ServerRssKiB();
-    const int total = m_options.sessions + m_options.absentUsers;
+    const int outageAccounts = m_options.outage ? m_options.outageUsers + 1 : 0;
+    const int total = m_options.sessions + m_options.absentUsers + outageAccounts;
     std::fprintf(stderr, "creating %d accounts ...\n", total);
     auto start = Clock::now();
     std::vector<Account> accounts;
@@ -1365,7 +1701,15 @@ void LoadBench::Run() {
               [](const Account& a, const Account& b) { return a.userId < b.userId; });
     const auto split = std::min(accounts.size(), static_cast<std::size_t>(m_options.sessions));
     m_accounts.assign(accounts.begin(), accounts.begin() + static_cast<long>(split));
-    m_absent.assign(accounts.begin() + static_cast<long>(split), accounts.end());
+    const auto absentEnd =
+        std::min(accounts.size(), split + static_cast<std::size_t>(m_options.absentUsers));
+    m_absent.assign(accounts.begin() + static_cast<long>(split),
+                    accounts.begin() + static_cast<long>(absentEnd));
+    if (m_options.outage && accounts.size() > absentEnd + 1) {
+        m_outageLogin.assign(accounts.begin() + static_cast<long>(absentEnd),
+                             accounts.begin() + static_cast<long>(absentEnd) + 1);
+        m_outageUsers.assign(accounts.begin() + static_cast<long>(absentEnd) + 1, accounts.end());
+    }
     Add("accounts created (per s)",
         Format(0, static_cast<double>(accounts.size()) / accountSeconds) + "  (" +
             std::to_string(accounts.size()) + ")");
@@ -1426,6 +1770,7 @@ void LoadBench::Run() {
     }
     std::fprintf(stderr, "offline messages ...\n");
     OfflinePhases();
+    OutagePhase();
 
     long stillHeld = 0;
     OnWorkers([](Worker&) {});
@@ -1479,17 +1824,27 @@ int main(int argc, char** argv) {
     }
     ArmRunCap(options->maxSeconds);
     proto::StartSockets();
-    RaiseOpenFileLimit(options->sessions + options->absentUsers);
+    // The outage needs the MariaDB instance's control script and a server of our own on it.
+    options->outage = options->backend == "mariadb" && options->outageSeconds > 0 &&
+                      options->port == 0 && std::getenv("TALVORINE_TEST_MARIADB_CONTROL") &&
+                      std::getenv("TALVORINE_TEST_MARIADB_DIR");
+    if (options->backend == "mariadb" && options->outageSeconds > 0 && !options->outage) {
+        std::fprintf(stderr,
+                     "Warning: no database outage (it needs a server started here and "
+                     "TALVORINE_TEST_MARIADB_CONTROL and _DIR).\n");
+    }
+    const int extraUsers = options->absentUsers + (options->outage ? options->outageUsers + 1 : 0);
+    RaiseOpenFileLimit(options->sessions + extraUsers);
     // Both the generator and the server hold two descriptors per session (and a few more of
     // their own): the open-file limit caps the sessions either process can hold.
     options->requestedSessions = options->sessions;
-    const long capacity = (static_cast<long>(OpenFileLimit()) - 64) / 2 - options->absentUsers;
+    const long capacity = (static_cast<long>(OpenFileLimit()) - 64) / 2 - extraUsers;
     if (options->sessions > capacity) {
         std::fprintf(stderr,
                      "Warning: the open-file limit %lu (hard limit, not raisable here) allows "
                      "%ld sessions beside %d absent users; holding %ld instead of %d.\n",
-                     static_cast<unsigned long>(OpenFileLimit()), capacity, options->absentUsers,
-                     capacity, options->sessions);
+                     static_cast<unsigned long>(OpenFileLimit()), capacity, extraUsers, capacity,
+                     options->sessions);
         options->sessions = static_cast<int>(std::max(capacity, 2L));
     }
     try {
