@@ -41,6 +41,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -264,6 +265,41 @@ void RaiseOpenFileLimit(int sessions) {
     }
     limit.rlim_cur = limit.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// CPU seconds (user + system) a process has used, from /proc/<pid>/stat (0 when unknown).
+double CpuSeconds(int pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The command name may hold spaces: the fields are counted after its closing ')'.
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14 || i == 15) {  // utime, stime
+            ticks += std::atof(field.c_str());
+        }
+    }
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds the whole machine was busy, from /proc/stat (everything but idle and iowait).
+double MachineBusySeconds() {
+    std::ifstream in("/proc/stat");
+    std::string cpu;
+    in >> cpu;
+    double total = 0, idle = 0, value = 0;
+    for (int i = 0; i < 8 && in >> value; ++i) {
+        total += value;
+        if (i == 3 || i == 4) {
+            idle += value;
+        }
+    }
+    return (total - idle) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 long OpenDescriptors(int pid) {
@@ -726,7 +762,10 @@ private:
     std::vector<Session*> m_owned;
     std::vector<Session*> m_waiting;  // paced senders until their next start
     std::vector<std::unique_ptr<Endpoint>> m_endpoints;
-    std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(proto::Size::MessageMax);
+    // Replies and sender IDs fit the small buffer; only a pushed record needs the large one
+    // (every receive zero-fills its whole buffer, so the small one keeps that cheap).
+    std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(proto::Capacity::ClientReply);
+    std::vector<std::uint8_t> m_pushed = std::vector<std::uint8_t>(proto::Size::MessageMax);
     std::vector<std::uint8_t> m_record;
     bool m_quit = false;
     Clock::time_point m_lastKeepAlive = Clock::now();
@@ -846,7 +885,7 @@ void Worker::OnNotification(Session& session) {
         if (first.type != pt::LiveMessage && first.type != pt::OfflineMessage) {
             return;  // chat and file requests carry no follow-up
         }
-        proto::ReceivePacket(session.notification.Get(), m_buffer, proto::Timeout::Default);
+        proto::ReceivePacket(session.notification.Get(), m_pushed, proto::Timeout::Default);
         if (first.type == pt::LiveMessage) {
             proto::SendPacket(session.notification.Get(), pt::Ok, proto::Timeout::Default);
             m_totals.liveReceived.fetch_add(1);
@@ -1321,7 +1360,12 @@ void LoadBench::LivePhase(int pairs, int offered) {
                                       : Clock::duration::zero();
     const long receivedBefore = m_totals.liveReceived.load();
     PhaseTally tally;
+    const double serverCpu = CpuSeconds(m_serverPid), ownCpu = CpuSeconds(::getpid());
+    const double machineBusy = MachineBusySeconds();
     const double elapsed = SendPhase(senders, targets, pt::LiveMessage, perSender, tally, interval);
+    const double serverUsed = CpuSeconds(m_serverPid) - serverCpu;
+    const double ownUsed = CpuSeconds(::getpid()) - ownCpu;
+    const double othersUsed = MachineBusySeconds() - machineBusy - serverUsed - ownUsed;
     const auto summary = Summarise(tally.latencies);
     const double rate = static_cast<double>(tally.ok.load()) / elapsed;
     const bool big = pairs >= 1000;
@@ -1341,6 +1385,19 @@ void LoadBench::LivePhase(int pairs, int offered) {
     Add("  relayed / failed / pushes answered",
         std::to_string(tally.ok.load()) + " / " + std::to_string(tally.failed.load()) + " / " +
             std::to_string(m_totals.liveReceived.load() - receivedBefore));
+    if (tally.ok.load() > 0 && m_serverPid > 0) {
+        // Where the cores went: what one message costs the server and the generator, and the
+        // rate both could reach together on every core of the machine.
+        const double count = static_cast<double>(tally.ok.load());
+        const double perMessage = (serverUsed + ownUsed) / count;
+        Add("  CPU us/message server / generator",
+            Format(0, serverUsed / count * 1e6) + " / " + Format(0, ownUsed / count * 1e6) +
+                "  (cores busy: server " + Format(2, serverUsed / elapsed) + ", generator " +
+                Format(2, ownUsed / elapsed) + ", others " +
+                Format(2, std::max(0.0, othersUsed) / elapsed) + "; bound " +
+                Format(0, static_cast<double>(std::thread::hardware_concurrency()) / perMessage) +
+                "/s on " + std::to_string(std::thread::hardware_concurrency()) + " cores)");
+    }
     if (!tally.firstFailure.empty()) {
         std::fprintf(stderr, "%s: first failure: %s\n", label.c_str(), tally.firstFailure.c_str());
     }
