@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -19,6 +20,50 @@ namespace {
 
 [[noreturn]] void ThrowLastSocketError() {
     throw NetError(LastSocketErrorText());
+}
+
+bool WouldBlock(int error) {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// Body bytes go out without waiting when the socket's buffer has room, as it almost always
+// has; such a call needs no time-out set. Only a send that would block sets the time-out and
+// waits. Returns what the call moved, like a blocking send.
+long SendBodyChunk(SocketHandle socket, std::span<const std::uint8_t> piece, int flags,
+                   int timeoutSeconds) {
+    ssize_t sent = 0;
+    do {
+        sent = ::send(socket, piece.data(), piece.size(), flags | MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent > 0) {
+        return static_cast<long>(sent);
+    }
+    if (sent < 0 && !WouldBlock(errno)) {
+        SetLastSocketError(MapErrno(errno));
+        return -1;
+    }
+    return detail::SendWithFlags(socket, piece, flags, timeoutSeconds);
+}
+
+// A body usually arrives with its header: it is taken without waiting (and without setting a
+// time-out) when it is there; 0 when nothing is there yet. A closed or failed connection
+// raises as the blocking receive would.
+std::size_t ReceiveBodyNow(SocketHandle socket, std::span<std::uint8_t> target) {
+    ssize_t got = 0;
+    do {
+        got = ::recv(socket, target.data(), target.size(), MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    if (got == 0) {
+        throw NetError(std::string(FramingText::ClosedByRemote));
+    }
+    if (got < 0) {
+        if (WouldBlock(errno)) {
+            return 0;
+        }
+        SetLastSocketError(MapErrno(errno));
+        ThrowLastSocketError();
+    }
+    return static_cast<std::size_t>(got);
 }
 
 void SendHeader(SocketHandle socket, const PacketHeader& header, bool bodyFollows,
@@ -55,7 +100,7 @@ void SendBody(SocketHandle socket, std::span<const std::uint8_t> data, std::size
             std::memcpy(tail.data(), data.data() + offset, fromData);
             piece = std::span<const std::uint8_t>(tail.data(), chunk);
         }
-        const long sent = detail::SendWithFlags(socket, piece, last ? 0 : MSG_MORE, timeoutSeconds);
+        const long sent = SendBodyChunk(socket, piece, last ? 0 : MSG_MORE, timeoutSeconds);
         if (sent <= 0) {
             ThrowLastSocketError();
         }
@@ -70,12 +115,20 @@ std::uint32_t CheckedLength(std::size_t length) {
     return static_cast<std::uint32_t>(length);
 }
 
-// Repeats receive calls of at most `chunkLimit` bytes until `target` is full.
+// Repeats receive calls of at most `chunkLimit` bytes until `target` is full. With `tryNow`
+// each call first takes what is already there without waiting.
 void ReceiveExactly(SocketHandle socket, std::span<std::uint8_t> target, std::size_t chunkLimit,
-                    int timeoutSeconds) {
+                    int timeoutSeconds, bool tryNow = false) {
     std::size_t received = 0;
     while (received < target.size()) {
         const std::size_t want = std::min(target.size() - received, chunkLimit);
+        if (tryNow) {
+            if (const std::size_t now = ReceiveBodyNow(socket, target.subspan(received, want));
+                now > 0) {
+                received += now;
+                continue;
+            }
+        }
         const long got = ReceiveRaw(socket, target.subspan(received, want), 0, timeoutSeconds);
         if (got == 0) {
             throw NetError(std::string(FramingText::ClosedByRemote));
@@ -155,7 +208,7 @@ PacketHeader ReceivePacket(SocketHandle socket, std::span<std::uint8_t> buffer,
     if (header.magic != PacketMagic || header.bodyLength > buffer.size()) {
         throw NetError(std::string(FramingText::PacketError));
     }
-    ReceiveExactly(socket, buffer.first(header.bodyLength), PacketChunkSize, timeoutSeconds);
+    ReceiveExactly(socket, buffer.first(header.bodyLength), PacketChunkSize, timeoutSeconds, true);
     return header;
 }
 

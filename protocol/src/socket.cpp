@@ -230,7 +230,8 @@ long SendRaw(SocketHandle socket, std::span<const std::uint8_t> data, int timeou
 
 long ReceiveRaw(SocketHandle socket, std::span<std::uint8_t> buffer, int flags,
                 int timeoutSeconds) {
-    if (!SetTimeout(socket, SO_RCVTIMEO, timeoutSeconds)) {
+    // A call that cannot block has no use for a time-out.
+    if ((flags & MSG_DONTWAIT) == 0 && !SetTimeout(socket, SO_RCVTIMEO, timeoutSeconds)) {
         return -1;
     }
     ssize_t received = 0;
