@@ -1814,7 +1814,9 @@ void LoadBench::Run() {
         Format(0, loginRate) + "  (p50 " + Format(1, loginSummary.p50) + " ms, p99 " +
             Format(1, loginSummary.p99) + " ms, " + std::to_string(m_options.loginThreads) +
             " at once)",
-        ">= 1000", loginRate >= 1000);
+        // The login target is SQLite's; a MariaDB run reports the figure only.
+        m_options.backend == "sqlite" ? ">= 1000" : "",
+        m_options.backend == "sqlite" ? std::optional<bool>(loginRate >= 1000) : std::nullopt);
 
     for (int pairs : m_options.pairs) {
         std::fprintf(stderr, "live messages at %d pairs ...\n", pairs);
