@@ -1,4 +1,4 @@
-# Tests: GoogleTest executables discovered by CTest. Slow ones (the design's 30 s and 60 s
+# Tests: GoogleTest executables discovered by CTest. Slow ones (the protocol's 30 s and 60 s
 # time-outs) get the label "slow" so they can be run or skipped as a group.
 include(CTest)
 find_package(GTest REQUIRED)

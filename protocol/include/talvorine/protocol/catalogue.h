@@ -191,7 +191,7 @@ struct UserProfile {
 
 // The 22 fields of UserProfile in record order, for code that maps them onto files and columns.
 struct ProfileField {
-    std::string_view name;  // the member's design name: "UserId", "Password", "RealName", ...
+    std::string_view name;  // the field's name in the record: "UserId", "Password", "RealName", ...
     std::size_t offset;
     std::size_t width;
     std::string UserProfile::*member;

@@ -90,7 +90,7 @@ long ReceiveOrThrow(SocketHandle socket, std::span<std::uint8_t> buffer, int fla
                     int timeoutSeconds);
 
 // Owns one descriptor; closes it (CloseSocket) when destroyed. Ref() gives the variable the
-// design's helpers store into.
+// socket helpers above store into.
 class Socket {
 public:
     Socket() = default;

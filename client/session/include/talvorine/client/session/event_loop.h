@@ -1,6 +1,6 @@
 #pragma once
 // A minimal user-interface thread for programs and tests without windows: a queue of calls
-// that worker threads post to (the design's posted window messages) or send to and wait for
+// that worker threads post to (posted window messages) or send to and wait for
 // (sent window messages), run by whichever thread calls Run... .
 
 #include <chrono>
