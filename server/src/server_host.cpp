@@ -275,6 +275,11 @@ bool ServerHost::OnConsoleControl() {
     if (!m_started || m_stopping) {
         return false;
     }
+    // A second control that arrives before the main thread has begun stopping is the same
+    // request: it is handled, not logged again.
+    if (m_consoleStopRequested.exchange(true)) {
+        return true;
+    }
     m_log.Write(LogSwitch::ServerStartStop, "Stopping server ...");
     SetStopEvent();
     return true;

@@ -98,6 +98,7 @@ private:
     AccountDatabase m_database;
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_consoleStopRequested{false};
     std::mutex m_stopMutex;  // guards the stop event listener and the pending request
     platform::ChannelListener* m_stopEvent = nullptr;
     bool m_stopRequested = false;
