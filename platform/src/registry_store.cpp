@@ -413,12 +413,12 @@ std::optional<RegistryValue> RegistryStore::QueryValue(std::string_view keyPath,
     return value->value;
 }
 
-void RegistryStore::SetValue(std::string_view keyPath, std::string_view name,
-                             const RegistryValue& value) {
-    const std::string full = FullPathOrThrow(HiveRootName(m_hive), keyPath);
-    HiveSession session(*this, m_warn, true);
-    RegistryDocument document = session.LoadForWrite();
-    detail::StoredKey& key = document.CreateKey(HiveRootName(m_hive), full);
+namespace {
+
+// Puts one value into the loaded document, creating its key when missing.
+void PutValue(RegistryDocument& document, std::string_view rootName, const std::string& fullPath,
+              std::string_view name, const RegistryValue& value) {
+    detail::StoredKey& key = document.CreateKey(rootName, fullPath);
     detail::StoredValue* stored = key.FindValue(name);
     if (stored == nullptr) {
         stored = &key.values.emplace_back(detail::StoredValue{std::string(name), {}, {}});
@@ -437,6 +437,33 @@ void RegistryStore::SetValue(std::string_view keyPath, std::string_view name,
             break;
     }
     stored->foreignText.reset();
+}
+
+}  // namespace
+
+void RegistryStore::SetValue(std::string_view keyPath, std::string_view name,
+                             const RegistryValue& value) {
+    const std::string full = FullPathOrThrow(HiveRootName(m_hive), keyPath);
+    HiveSession session(*this, m_warn, true);
+    RegistryDocument document = session.LoadForWrite();
+    PutValue(document, HiveRootName(m_hive), full, name, value);
+    session.Store(document);
+}
+
+void RegistryStore::SetValues(std::span<const RegistryChange> changes) {
+    if (changes.empty()) {
+        return;
+    }
+    std::vector<std::string> fullPaths;
+    fullPaths.reserve(changes.size());
+    for (const RegistryChange& change : changes) {
+        fullPaths.push_back(FullPathOrThrow(HiveRootName(m_hive), change.keyPath));
+    }
+    HiveSession session(*this, m_warn, true);
+    RegistryDocument document = session.LoadForWrite();
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        PutValue(document, HiveRootName(m_hive), fullPaths[i], changes[i].name, changes[i].value);
+    }
     session.Store(document);
 }
 

@@ -187,6 +187,42 @@ TEST_F(RegistryTest, DeleteKeyRemovesSubkeysAndDeleteValueOnlyItsValue) {
     EXPECT_FALSE(RegistryKey::Open(store, "Software\\Bad\nName"));
 }
 
+TEST_F(RegistryTest, ABatchOfChangesLandsTogetherOrNotAtAll) {
+    RegistryStore store = UserStore();
+    RegistryKey::Create(store, "Software\\Talvorine\\Messenger").SetString("CurrentID", "00000001");
+
+    const std::vector<RegistryChange> changes = {
+        {"Software\\Talvorine\\Messenger\\Settings\\General", "Animation Time",
+         RegistryValue{RegistryValueType::Dword, {}, 500, {}}},
+        {"Software\\Talvorine\\Messenger\\Settings\\Network", "Server",
+         RegistryValue{RegistryValueType::String, "10.0.0.5", 0, {}}},
+        {"software\\talvorine\\messenger\\settings\\general", "animation time",
+         RegistryValue{RegistryValueType::Dword, {}, 750, {}}},
+    };
+    store.SetValues(changes);
+    const auto general =
+        RegistryKey::Open(store, "Software\\Talvorine\\Messenger\\Settings\\General");
+    ASSERT_TRUE(general);
+    EXPECT_EQ(general->GetDword("Animation Time", 0), 750u);  // the later change wins
+    EXPECT_EQ(general->ValueNames().size(), 1u);
+    EXPECT_EQ(RegistryKey::Open(store, "Software\\Talvorine\\Messenger\\Settings\\Network")
+                  ->GetString("Server", ""),
+              "10.0.0.5");
+    EXPECT_EQ(
+        RegistryKey::Open(store, "Software\\Talvorine\\Messenger")->GetString("CurrentID", ""),
+        "00000001");
+
+    // One bad key path refuses the whole batch before the file is touched.
+    const std::string before = ReadFile(store.File());
+    const std::vector<RegistryChange> bad = {
+        {"Software\\Talvorine\\Messenger\\Settings\\General", "Animation Time",
+         RegistryValue{RegistryValueType::Dword, {}, 1, {}}},
+        {"Software\\Bad\nName", "x", RegistryValue{RegistryValueType::Dword, {}, 1, {}}},
+    };
+    EXPECT_THROW(store.SetValues(bad), RegistryError);
+    EXPECT_EQ(ReadFile(store.File()), before);
+}
+
 TEST_F(RegistryTest, ReadsAHandWrittenExport) {
     WriteFile(m_dir / "user.reg",
               "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n"

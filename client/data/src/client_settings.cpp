@@ -10,7 +10,11 @@
 namespace talvorine::client::data {
 
 using platform::Hive;
+using platform::RegistryChange;
 using platform::RegistryKey;
+using platform::RegistryStore;
+using platform::RegistryValue;
+using platform::RegistryValueType;
 
 const std::array<SoundEventInfo, SoundEventCount> SoundEvents = {{
     {SoundEvent::Startup, "Startup", "Startup.wav", false},
@@ -73,38 +77,48 @@ private:
     mutable std::optional<RegistryKey> m_key;
 };
 
-// One section opened for writing; a failed write is dropped.
-class Writer {
+// Values collected and written to the user hive in one rewrite of the file when the batch
+// ends, instead of one locked, synced rewrite per value; a failed write is dropped, as a failed
+// settings write always is.
+class WriteBatch {
 public:
-    explicit Writer(std::string_view section) {
+    WriteBatch() = default;
+    WriteBatch(const WriteBatch&) = delete;
+    WriteBatch& operator=(const WriteBatch&) = delete;
+    ~WriteBatch() {
         try {
-            m_key = RegistryKey::Create(Hive::CurrentUser, KeyPath(section));
+            RegistryStore::ForHive(Hive::CurrentUser).SetValues(m_changes);
         } catch (const std::exception&) {
         }
     }
+
+    void Add(std::string_view section, std::string_view name, RegistryValue value) {
+        m_changes.push_back({KeyPath(section), std::string(name), std::move(value)});
+    }
+
+private:
+    std::vector<RegistryChange> m_changes;
+};
+
+// One section of a batch.
+class Writer {
+public:
+    Writer(WriteBatch& batch, std::string_view section) : m_batch(batch), m_section(section) {}
     void Dword(std::string_view name, std::uint32_t value) const {
-        if (m_key) {
-            try {
-                m_key->SetDword(name, value);
-            } catch (const std::exception&) {
-            }
-        }
+        m_batch.Add(m_section, name, RegistryValue{RegistryValueType::Dword, {}, value, {}});
     }
     void Bool(std::string_view name, bool value) const { Dword(name, value ? 1 : 0); }
     void Int(std::string_view name, int value) const {
         Dword(name, static_cast<std::uint32_t>(value));
     }
     void String(std::string_view name, std::string_view value) const {
-        if (m_key) {
-            try {
-                m_key->SetString(name, value);
-            } catch (const std::exception&) {
-            }
-        }
+        m_batch.Add(m_section, name,
+                    RegistryValue{RegistryValueType::String, std::string(value), 0, {}});
     }
 
 private:
-    mutable std::optional<RegistryKey> m_key;
+    WriteBatch& m_batch;
+    std::string m_section;
 };
 
 std::string SoundSection(const SoundEventInfo& event) {
@@ -234,8 +248,9 @@ ClientSettings ClientSettings::Load() {
 }
 
 void ClientSettings::Save() const {
+    WriteBatch batch;
     {
-        Writer w(General);
+        Writer w(batch, General);
         w.Bool("Popup message viewer", popupViewer);
         w.Bool("Close message viewer on reply", closeViewerOnReply);
         w.Bool("Minimize dialog on send", minimizeOnSend);
@@ -246,27 +261,27 @@ void ClientSettings::Save() const {
         w.Dword("Animation Time", animationTime);
     }
     {
-        Writer w(Network);
+        Writer w(batch, Network);
         w.String("Server", server);
         w.Int("Port", port);
         w.Bool("AutoConnect", autoConnect);
         w.Int("ConnectInterval", connectInterval);
     }
     {
-        Writer w(ContactListSection);
+        Writer w(batch, ContactListSection);
         w.Bool("AlwaysOnTop", alwaysOnTop);
         w.Bool("AutoPopup", autoPopup);
         w.Bool("TaskbarStyle", taskbarStyle);
         w.Bool("AutoHide", autoHide);
     }
     for (std::size_t i = 0; i < SoundEventCount; ++i) {
-        Writer w(SoundSection(SoundEvents[i]));
+        Writer w(batch, SoundSection(SoundEvents[i]));
         w.Bool("PlaySound", sounds[i].play);
         w.String("Sound", sounds[i].file);
     }
-    Writer(Sounds).Bool("NoSound", noSound);
+    Writer(batch, Sounds).Bool("NoSound", noSound);
     {
-        Writer w(File);
+        Writer w(batch, File);
         w.Int("AcceptMode", static_cast<int>(acceptMode));
         w.Int("OverwriteMode", static_cast<int>(overwriteMode));
         w.Bool("UseUserName", useUserName);
@@ -311,11 +326,13 @@ std::string WindowSettings::GetString(std::string_view name, std::string_view de
 }
 
 void WindowSettings::SetDword(std::string_view name, std::uint32_t value) const {
-    Writer(m_section).Dword(name, value);
+    WriteBatch batch;
+    Writer(batch, m_section).Dword(name, value);
 }
 
 void WindowSettings::SetString(std::string_view name, std::string_view value) const {
-    Writer(m_section).String(name, value);
+    WriteBatch batch;
+    Writer(batch, m_section).String(name, value);
 }
 
 std::string WindowSettings::AwayText() {
@@ -351,7 +368,8 @@ Rect RestoreWindowPlacement(std::string_view section, const Rect& present, int s
 }
 
 void SaveWindowPlacement(std::string_view section, const Rect& normalRect) {
-    Writer w(section);
+    WriteBatch batch;
+    Writer w(batch, section);
     w.Int("Left", normalRect.left);
     w.Int("Top", normalRect.top);
     w.Int("Right", normalRect.right);

@@ -49,6 +49,13 @@ struct RegistryValue {
     std::vector<std::uint8_t> bytes;  // Binary
 };
 
+// One value to set, for a batch of changes written together.
+struct RegistryChange {
+    std::string keyPath;
+    std::string name;
+    RegistryValue value;
+};
+
 // One hive file. Cheap to construct; holds only the path.
 //
 // Key paths are relative to the hive's root ("Software\\Talvorine\\Messenger"); empty
@@ -72,7 +79,8 @@ public:
     void SetWarningHandler(WarningHandler handler) { m_warn = std::move(handler); }
 
     bool KeyExists(std::string_view keyPath) const;
-    // Creates the key and its missing parents. Throws RegistryError when the file cannot be written.
+    // Creates the key and its missing parents. Throws RegistryError when the file cannot be
+    // written.
     void CreateKey(std::string_view keyPath);
     // Deletes the key with its values and subkeys; false when it did not exist. Throws
     // RegistryError when the file cannot be written or the path names the hive's root.
@@ -82,6 +90,9 @@ public:
     // Sets a value, creating the key when missing. Throws RegistryError on failure.
     void SetValue(std::string_view keyPath, std::string_view name, const RegistryValue& value);
     // False when the value did not exist. Throws RegistryError when the file cannot be written.
+    // Sets every value (creating keys when missing) in one read-modify-write of the file: all
+    // of them land or, when the file cannot be written (RegistryError), none.
+    void SetValues(std::span<const RegistryChange> changes);
     bool DeleteValue(std::string_view keyPath, std::string_view name);
 
     std::vector<std::string> SubKeyNames(std::string_view keyPath) const;
