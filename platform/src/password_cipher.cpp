@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "blowfish_tables.h"
+#include "talvorine/platform/little_endian.h"
 #include "talvorine/platform/text.h"
 
 namespace talvorine::platform {
@@ -13,18 +14,6 @@ namespace {
 constexpr std::size_t BlockSize = 8;
 constexpr int Rounds = 16;
 
-std::uint32_t ReadWordLittleEndian(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-void WriteWordLittleEndian(std::uint32_t word, std::uint8_t* bytes) {
-    bytes[0] = static_cast<std::uint8_t>(word);
-    bytes[1] = static_cast<std::uint8_t>(word >> 8);
-    bytes[2] = static_cast<std::uint8_t>(word >> 16);
-    bytes[3] = static_cast<std::uint8_t>(word >> 24);
-}
-
 // Runs `transform` over each 8-byte block in place; refuses a partial block before touching any.
 template <typename Transform>
 bool ForEachBlock(std::span<std::uint8_t> data, Transform transform) {
@@ -32,12 +21,12 @@ bool ForEachBlock(std::span<std::uint8_t> data, Transform transform) {
         return false;
     }
     for (std::size_t offset = 0; offset < data.size(); offset += BlockSize) {
-        std::uint8_t* block = data.data() + offset;
-        std::uint32_t left = ReadWordLittleEndian(block);
-        std::uint32_t right = ReadWordLittleEndian(block + 4);
+        const auto block = data.subspan(offset, BlockSize);
+        std::uint32_t left = LoadLe32(block);
+        std::uint32_t right = LoadLe32(block.subspan(4));
         transform(left, right);
-        WriteWordLittleEndian(left, block);
-        WriteWordLittleEndian(right, block + 4);
+        StoreLe32(block, left);
+        StoreLe32(block.subspan(4), right);
     }
     return true;
 }

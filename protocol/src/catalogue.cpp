@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "talvorine/platform/little_endian.h"
 #include "talvorine/platform/text.h"
 #include "talvorine/protocol/net_error.h"
 
@@ -39,16 +40,11 @@ void WriteText(MutableBytes bytes, std::size_t offset, std::size_t width, std::s
 }
 
 std::uint32_t ReadU32(Bytes bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(bytes[offset]) |
-           (static_cast<std::uint32_t>(bytes[offset + 1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[offset + 2]) << 16) |
-           (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
+    return platform::LoadLe32(bytes.subspan(offset));
 }
 
 void WriteU32(MutableBytes bytes, std::size_t offset, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        bytes[offset + i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
-    }
+    platform::StoreLe32(bytes.subspan(offset), value);
 }
 
 std::int32_t ReadI32(Bytes bytes, std::size_t offset) {

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "socket_detail.h"
+#include "talvorine/platform/little_endian.h"
 #include "talvorine/protocol/net_error.h"
 
 namespace talvorine::protocol {
@@ -150,14 +151,9 @@ PacketHeader PacketHeader::For(int type, std::uint32_t bodyLength) {
 }
 
 std::array<std::uint8_t, PacketHeaderSize> PacketHeader::Encode() const {
-    return {magic,
-            version,
-            reserved,
-            type,
-            static_cast<std::uint8_t>(bodyLength & 0xFF),
-            static_cast<std::uint8_t>((bodyLength >> 8) & 0xFF),
-            static_cast<std::uint8_t>((bodyLength >> 16) & 0xFF),
-            static_cast<std::uint8_t>((bodyLength >> 24) & 0xFF)};
+    std::array<std::uint8_t, PacketHeaderSize> bytes{magic, version, reserved, type};
+    platform::StoreLe32(std::span(bytes).subspan(4), bodyLength);
+    return bytes;
 }
 
 PacketHeader PacketHeader::Decode(std::span<const std::uint8_t, PacketHeaderSize> bytes) {
@@ -166,9 +162,7 @@ PacketHeader PacketHeader::Decode(std::span<const std::uint8_t, PacketHeaderSize
     header.version = bytes[1];
     header.reserved = bytes[2];
     header.type = bytes[3];
-    header.bodyLength =
-        static_cast<std::uint32_t>(bytes[4]) | (static_cast<std::uint32_t>(bytes[5]) << 8) |
-        (static_cast<std::uint32_t>(bytes[6]) << 16) | (static_cast<std::uint32_t>(bytes[7]) << 24);
+    header.bodyLength = platform::LoadLe32(bytes.subspan<4>());
     return header;
 }
 

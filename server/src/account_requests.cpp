@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "session_core.h"
+#include "talvorine/platform/little_endian.h"
 #include "talvorine/platform/text.h"
 #include "talvorine/protocol/net_error.h"
 #include "talvorine/server/account_database.h"
@@ -205,9 +206,8 @@ void AccountThread::DownloadIcon(std::span<const std::uint8_t> body) {
         return Fail(rt::CustomizedIconNotFound);
     }
     const auto length = static_cast<std::uint32_t>(fileSize);
-    const std::array<std::uint8_t, 4> lengthBytes{
-        static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-        static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24)};
+    std::array<std::uint8_t, 4> lengthBytes{};
+    platform::StoreLe32(lengthBytes, length);
     Reply(pt::Ok, lengthBytes);
 
     std::array<std::uint8_t, protocol::PacketChunkSize> chunk;

@@ -12,6 +12,7 @@
 #include "session.h"
 #include "session_core.h"
 #include "session_thread.h"
+#include "talvorine/platform/little_endian.h"
 #include "talvorine/platform/text.h"
 #include "talvorine/protocol/net_error.h"
 #include "talvorine/server/account_database.h"
@@ -32,12 +33,6 @@ constexpr std::size_t RequestAddressOffset = 4;
 
 std::uint32_t ServerClock() {
     return static_cast<std::uint32_t>(std::time(nullptr));
-}
-
-void WriteU32(std::span<std::uint8_t> bytes, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
 }
 
 [[noreturn]] void ThrowNotConnected() {
@@ -97,7 +92,7 @@ void SessionThread::LiveMessage(const protocol::PacketHeader& request) {
         OutOfMemory(pt::Refused, "Send Message: " + route);
     }
     const protocol::PacketHeader header = ReceiveRecord(record);
-    WriteU32(record, ServerClock());
+    platform::StoreLe32(record, ServerClock());
 
     std::optional<std::string> answer;
     try {

@@ -7,6 +7,7 @@
 
 #include "session.h"
 #include "session_core.h"
+#include "talvorine/platform/little_endian.h"
 #include "talvorine/platform/text.h"
 #include "talvorine/protocol/net_error.h"
 #include "talvorine/server/account_database.h"
@@ -133,10 +134,7 @@ SessionThread::Next SessionThread::SetStatus(const protocol::PacketHeader& reque
     if (request.bodyLength != sizeof(std::int32_t)) {
         throw NetError(std::string(rt::PacketSizeError));
     }
-    const auto status = static_cast<std::int32_t>(static_cast<std::uint32_t>(m_request[0]) |
-                                                  (static_cast<std::uint32_t>(m_request[1]) << 8) |
-                                                  (static_cast<std::uint32_t>(m_request[2]) << 16) |
-                                                  (static_cast<std::uint32_t>(m_request[3]) << 24));
+    const auto status = static_cast<std::int32_t>(platform::LoadLe32(m_request));
     m_core->Context().log.Write(
         LogSwitch::ChangeOnlineStatus,
         m_session->UserId() + " changed online status: " + std::to_string(m_session->Status()) +

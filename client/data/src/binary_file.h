@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "talvorine/platform/file_descriptor.h"
+#include "talvorine/platform/little_endian.h"
 
 namespace talvorine::client::data::detail {
 
@@ -34,21 +35,8 @@ void Sync(int fd, const std::filesystem::path& path);
 // lets a folder be synced.
 void SyncFolder(const std::filesystem::path& folder);
 
-inline std::uint32_t LoadLe32(std::span<const std::uint8_t> bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-inline void StoreLe32(std::span<std::uint8_t> bytes, std::uint32_t value) {
-    bytes[0] = static_cast<std::uint8_t>(value);
-    bytes[1] = static_cast<std::uint8_t>(value >> 8);
-    bytes[2] = static_cast<std::uint8_t>(value >> 16);
-    bytes[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-inline void StoreLe16(std::span<std::uint8_t> bytes, std::uint16_t value) {
-    bytes[0] = static_cast<std::uint8_t>(value);
-    bytes[1] = static_cast<std::uint8_t>(value >> 8);
-}
+using platform::LoadLe32;
+using platform::StoreLe16;
+using platform::StoreLe32;
 
 }  // namespace talvorine::client::data::detail

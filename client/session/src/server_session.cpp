@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "talvorine/client/session/texts.h"
+#include "talvorine/platform/little_endian.h"
 #include "talvorine/platform/text.h"
 #include "talvorine/protocol/net_error.h"
 #include "talvorine/protocol/packet.h"
@@ -397,10 +398,8 @@ void ServerSession::StatusSenderBody(OnlineStatus status) {
         if (m_quitting || !m_request.IsOpen()) {
             return;
         }
-        const auto value = static_cast<std::uint32_t>(status);
-        const std::array<std::uint8_t, 4> body{
-            static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+        std::array<std::uint8_t, 4> body{};
+        platform::StoreLe32(body, static_cast<std::uint32_t>(status));
         try {
             protocol::SendPacket(m_request.Get(), pt::SetStatus, body, protocol::Timeout::Default);
         } catch (const std::exception&) {
