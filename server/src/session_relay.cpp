@@ -85,14 +85,15 @@ void SessionThread::LiveMessage(const protocol::PacketHeader& request) {
                                 m_session->UserId() + " sent a message to " + recipientId + ".");
     Reply(pt::Ok);
 
-    std::vector<std::uint8_t> record;
+    // Not zeroed here: ReceivePacket zero-fills the buffer itself.
+    RecordBuffer record;
     try {
-        record.resize(size::MessageMax);
+        record = std::make_unique_for_overwrite<std::uint8_t[]>(size::MessageMax);
     } catch (const std::bad_alloc&) {
         OutOfMemory(pt::Refused, "Send Message: " + route);
     }
-    const protocol::PacketHeader header = ReceiveRecord(record);
-    platform::StoreLe32(record, ServerClock());
+    const protocol::PacketHeader header = ReceiveRecord(std::span(record.get(), size::MessageMax));
+    platform::StoreLe32(std::span(record.get(), size::MessageMax), ServerClock());
 
     std::optional<std::string> answer;
     try {
@@ -111,7 +112,7 @@ void SessionThread::LiveMessage(const protocol::PacketHeader& request) {
 
 std::optional<std::string> SessionThread::PushLiveMessage(Session& recipient,
                                                           const protocol::PacketHeader& header,
-                                                          std::vector<std::uint8_t>& record) {
+                                                          RecordBuffer& record) {
     std::lock_guard lock(recipient.NotificationLock());
     const protocol::SocketHandle socket = recipient.NotificationSocket();
     if (socket == protocol::InvalidSocket) {
@@ -120,9 +121,9 @@ std::optional<std::string> SessionThread::PushLiveMessage(Session& recipient,
     DiscardStaleAnswers(socket);
     protocol::SendTextPacket(socket, pt::LiveMessage, m_session->UserId(),
                              protocol::Timeout::Default);
-    protocol::SendHeaderAndBody(socket, header, std::span(record).first(header.bodyLength),
+    protocol::SendHeaderAndBody(socket, header, std::span(record.get(), header.bodyLength),
                                 protocol::Timeout::Default);
-    std::vector<std::uint8_t>().swap(record);
+    record.reset();
 
     const auto answerBuffer = std::span(m_request).first(protocol::Capacity::ServerRecipientAnswer);
     const protocol::PacketHeader answer =
@@ -141,17 +142,17 @@ void SessionThread::OfflineMessage(const protocol::PacketHeader& request) {
         m_session->UserId() + " sent a offline message to " + Printable(recipientId) + ".");
     Reply(pt::Ok);
 
-    std::vector<std::uint8_t> buffer;
+    RecordBuffer buffer;
     try {
-        buffer.resize(size::MessageMax);
+        buffer = std::make_unique_for_overwrite<std::uint8_t[]>(size::MessageMax);
     } catch (const std::bad_alloc&) {
         OutOfMemory(pt::Refused, "Send Offline Message: " + route);
     }
-    const protocol::PacketHeader header = ReceiveRecord(buffer);
+    const protocol::PacketHeader header = ReceiveRecord(std::span(buffer.get(), size::MessageMax));
     // Decoding stops the brief at offset 35 and the body before the record's last byte.
     const protocol::MessageRecord record =
-        protocol::MessageRecord::Decode(std::span(buffer).first(header.bodyLength));
-    std::vector<std::uint8_t>().swap(buffer);
+        protocol::MessageRecord::Decode(std::span(buffer.get(), header.bodyLength));
+    buffer.reset();
 
     const auto stored = m_core->Context().database.StoreOfflineMessage(
         m_session->UserId(), recipientId, record.richText, record.brief, record.body);

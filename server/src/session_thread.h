@@ -54,9 +54,11 @@ private:
     protocol::PacketHeader ReceiveRecord(std::span<std::uint8_t> record);
     // Pushes a live message to the recipient and returns the recipient's answer text.
     // Frees the record as soon as it is sent. No answer body gives nullopt.
+    // A message record of up to 32768 bytes, held on the heap for one exchange only.
+    using RecordBuffer = std::unique_ptr<std::uint8_t[]>;
     std::optional<std::string> PushLiveMessage(Session& recipient,
                                                const protocol::PacketHeader& header,
-                                               std::vector<std::uint8_t>& record);
+                                               RecordBuffer& record);
     // Out of memory for a message: logs `what`, replies "Server internal error" and ends.
     [[noreturn]] void OutOfMemory(int replyType, const std::string& what);
 
