@@ -10,6 +10,7 @@ packages=(
   libsystemd-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   clang-format
+  xvfb xauth imagemagick xdotool openbox
 )
 
 if [[ $(id -u) -eq 0 ]]; then
