@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   clang-format
   xvfb xauth imagemagick xdotool openbox
+  samba samba-common-bin libnss-wrapper
 )
 
 if [[ $(id -u) -eq 0 ]]; then
