@@ -14,6 +14,7 @@
 
 #include "signal_watcher.h"
 #include "talvorine/platform/local_channel.h"
+#include "talvorine/platform/process.h"
 #include "talvorine/platform/program_folders.h"
 #include "talvorine/platform/registry_store.h"
 #include "talvorine/server/server_context.h"
@@ -46,54 +47,14 @@ void LogRefusal(const std::string& message) {
     }
 }
 
-// Runs a program and waits for it; its exit code, or -1 when it could not run.
-int RunProgram(const std::vector<std::string>& arguments, std::string* output = nullptr) {
-    int pipeFds[2] = {-1, -1};
-    if (output != nullptr && ::pipe(pipeFds) != 0) {
-        return -1;
-    }
-    pid_t child = ::fork();
-    if (child < 0) {
-        return -1;
-    }
-    if (child == 0) {
-        if (output != nullptr) {
-            ::dup2(pipeFds[1], STDOUT_FILENO);
-            ::close(pipeFds[0]);
-            ::close(pipeFds[1]);
-        }
-        std::vector<char*> argv;
-        for (const auto& a : arguments) {
-            argv.push_back(const_cast<char*>(a.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    if (output != nullptr) {
-        ::close(pipeFds[1]);
-        char buffer[256];
-        ssize_t n;
-        while ((n = ::read(pipeFds[0], buffer, sizeof(buffer))) > 0) {
-            output->append(buffer, static_cast<std::size_t>(n));
-        }
-        ::close(pipeFds[0]);
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::string Trim(std::string text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
         text.pop_back();
     }
     return text;
 }
+
+using platform::RunProgram;
 
 }  // namespace
 
@@ -165,6 +126,24 @@ std::string ServiceUnitText(const std::filesystem::path& executable) {
     return text;
 }
 
+bool RecordInstallation(bool asService, const std::filesystem::path& programFolder) {
+    std::vector<platform::RegistryChange> changes = {
+        {std::string(RunningAsKey),
+         "Service",
+         {platform::RegistryValueType::Dword, {}, asService ? 1u : 0u, {}}},
+        {std::string(ProgramPathKey),
+         "Path",
+         {platform::RegistryValueType::String, programFolder.string(), 0, {}}},
+    };
+    try {
+        platform::RegistryStore::ForHive(platform::Hive::LocalMachine).SetValues(changes);
+        return true;
+    } catch (const platform::RegistryError& e) {
+        std::fprintf(stderr, "Failed to record the installation in the registry: %s\n", e.what());
+        return false;
+    }
+}
+
 int InstallService(const std::filesystem::path& executable) {
     std::string unitFile(UnitFile);
     {
@@ -180,6 +159,10 @@ int InstallService(const std::filesystem::path& executable) {
     if (RunProgram({"systemctl", "daemon-reload"}) != 0 ||
         RunProgram({"systemctl", "enable", std::string(UnitName)}) != 0) {
         std::fprintf(stderr, "Failed to install the service: systemctl failed.\n");
+        return 1;
+    }
+    // The administration program learns from these two values how to start and stop us.
+    if (!RecordInstallation(true, executable.parent_path())) {
         return 1;
     }
     std::printf("%s installed.\n", std::string(ServiceName).c_str());
@@ -202,6 +185,10 @@ int RemoveService() {
     std::error_code error;
     std::filesystem::remove(std::string(UnitFile), error);
     RunProgram({"systemctl", "daemon-reload"});
+    // From now on the administration program runs the server in console form.
+    std::error_code self;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", self);
+    RecordInstallation(false, self ? std::filesystem::path() : executable.parent_path());
     std::printf("%s removed.\n", std::string(ServiceName).c_str());
     return 0;
 }

@@ -51,6 +51,13 @@ ServerSettings ReadServerSettings();
 
 // The unit the install command writes for `executable`.
 std::string ServiceUnitText(const std::filesystem::path& executable);
+// Writes "RunningAS"/"Service" (1 for the service form, 0 for the console form) and
+// "Program Path"/"Path" (the server program's folder) to the machine hive, where the
+// administration program reads them. False (with a message on stderr) when it cannot.
+bool RecordInstallation(bool asService, const std::filesystem::path& programFolder);
+inline constexpr std::string_view RunningAsKey = "Software\\Talvorine\\Messenger Server\\RunningAS";
+inline constexpr std::string_view ProgramPathKey =
+    "Software\\Talvorine\\Messenger Server\\Program Path";
 int InstallService(const std::filesystem::path& executable);  // 0 registered, 1 not
 int RemoveService();                                          // 0
 
