@@ -31,7 +31,6 @@ void UseServiceDataSources(const ServerSettings& settings) {
 
 int RunAdmin(const QStringList& /*arguments*/) {
     QApplication::setApplicationName(QStringLiteral("TalvorMessengerAdmin"));
-    QApplication::setApplicationDisplayName(ToQ(Caption));
     ServerSettings settings = ServerSettings::Load();
     UseServiceDataSources(settings);
     UserDirectory directory;

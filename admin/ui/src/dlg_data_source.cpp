@@ -73,7 +73,7 @@ CDlgDataSource::CDlgDataSource(OdbcInstaller& installer, const QString& dataSour
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(m_driver, &QComboBox::currentIndexChanged, this, [this] { ShowDriverFields(); });
     ShowDriverFields();
-    setMinimumWidth(440);
+    setMinimumWidth(560);
 }
 
 void CDlgDataSource::ShowDriverFields() {

@@ -6,8 +6,9 @@
 #include <QElapsedTimer>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QPainter>
+#include <QPixmap>
 #include <QRegularExpressionValidator>
-#include <QStyle>
 #include <QVBoxLayout>
 #include <charconv>
 
@@ -43,6 +44,18 @@ QString HostAddress() {
     char name[256] = {};
     ::gethostname(name, sizeof(name) - 1);
     return QString::fromLocal8Bit(name);
+}
+
+// A green light for a running server, a red one for a stopped server.
+QPixmap StatePicture(bool running) {
+    QPixmap picture(20, 20);
+    picture.fill(::Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(60, 60, 60), 1));
+    painter.setBrush(running ? QColor(40, 170, 60) : QColor(200, 40, 40));
+    painter.drawEllipse(QRectF(2, 2, 16, 16));
+    return picture;
 }
 
 // Waits while the window keeps painting (the progress bar) but takes no input.
@@ -144,8 +157,7 @@ void CPropertyPageServer::RefreshState() {
     m_running = m_control->IsRunning();
     m_status->setText(ToQ(m_running ? RunningText : StoppedText));
     m_startStop->setText(m_running ? QStringLiteral("Stop") : QStringLiteral("Start"));
-    QStyle::StandardPixmap icon = m_running ? QStyle::SP_MediaPlay : QStyle::SP_MediaStop;
-    m_picture->setPixmap(style()->standardIcon(icon).pixmap(24, 24));
+    m_picture->setPixmap(StatePicture(m_running));
 }
 
 void CPropertyPageServer::StartOrStop() {

@@ -4,8 +4,10 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <memory>
 
 #include "talvorine/admin/admin_settings.h"
@@ -36,6 +38,7 @@ CPropertyPageUsers::CPropertyPageUsers(UserDirectory& directory, Opener opener, 
         m_texts[i]->setEnabled(i == 0);
         conditions->addWidget(m_categories[i], i, 0);
         conditions->addWidget(m_texts[i], i, 1);
+        m_texts[i]->installEventFilter(this);
         connect(m_categories[i], &QRadioButton::toggled, this,
                 [this, i](bool on) { m_texts[i]->setEnabled(on); });
     }
@@ -87,6 +90,19 @@ CPropertyPageUsers::CPropertyPageUsers(UserDirectory& directory, Opener opener, 
     connect(m_delete, &QPushButton::clicked, this, [this] { DeleteSelected(); });
     connect(m_list, &QTreeWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { ShowDetail(); });
+}
+
+bool CPropertyPageUsers::eventFilter(QObject* watched, QEvent* event) {
+    // Enter in a search text searches; it must not close the whole sheet with OK.
+    if (event->type() == QEvent::KeyPress &&
+        std::find(m_texts.begin(), m_texts.end(), watched) != m_texts.end()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == ::Qt::Key_Return || key->key() == ::Qt::Key_Enter) {
+            Search();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 int CPropertyPageUsers::DefaultColumnWidth() const {

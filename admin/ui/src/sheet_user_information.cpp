@@ -36,6 +36,7 @@ CSheetUserInformation::CSheetUserInformation(const protocol::UserProfile& profil
     column->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    resize(480, sizeHint().height());
 }
 
 void CSheetUserInformation::keyPressEvent(QKeyEvent* event) {

@@ -39,6 +39,9 @@ public:
     int DefaultColumnWidth() const;
     QTreeWidget* List() const { return m_list; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QTreeWidgetItem* Selected() const;
     void SelectionChanged();
