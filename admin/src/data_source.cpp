@@ -121,8 +121,8 @@ DataSource ReadDataSource(OdbcInstaller& installer, std::string_view name) {
 }
 
 std::string CheckDataSource(std::string_view name, const DataSource& source) {
-    if (name.empty() || name.find_first_of("[]") != std::string_view::npos) {
-        return "Please enter a data source name (without brackets).";
+    if (name.empty() || name.find_first_of("[];{}=") != std::string_view::npos) {
+        return "Please enter a data source name (without the characters [ ] ; { } =).";
     }
     for (std::string_view value :
          {name, std::string_view(source.database), std::string_view(source.server),

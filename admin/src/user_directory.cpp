@@ -84,7 +84,8 @@ UserDirectory::~UserDirectory() = default;
 bool UserDirectory::Open(std::string_view dataSourceName) {
     try {
         auto impl = std::make_unique<Impl>();
-        impl->connection.ConnectDsn(dataSourceName);
+        // The data source's own user and password apply: an empty UID would replace them.
+        impl->connection.Connect("DSN=" + std::string(dataSourceName));
         m_impl = std::move(impl);
         m_lastError.clear();
         return true;

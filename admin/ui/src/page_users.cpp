@@ -154,6 +154,7 @@ void CPropertyPageUsers::Search() {
         auto* row = new QTreeWidgetItem(m_list);
         row->setText(0, Shown(outcome.error));
         row->setToolTip(0, Shown(outcome.error));
+        row->setFlags(::Qt::ItemIsEnabled);  // a message, not an account to act on
         m_status->clear();
         return;
     }
