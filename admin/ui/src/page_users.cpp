@@ -128,6 +128,21 @@ void CPropertyPageUsers::ShowToggleAs(bool disabledRow) {
                                                         : QStyle::SP_DialogCancelButton));
 }
 
+QTreeWidgetItem* CPropertyPageUsers::ChosenAccount() {
+    QTreeWidgetItem* row = Selected();
+    if (row == nullptr) {
+        ShowWarning(this, ToQ(NoSelectionText));
+        return nullptr;
+    }
+    // Without a database the commands do nothing; a row without an id is no account.
+    return m_directory.IsOpen() && !row->text(0).isEmpty() ? row : nullptr;
+}
+
+std::string CPropertyPageUsers::IdOf(const QTreeWidgetItem* row) {
+    QByteArray id = row->text(0).toUtf8();
+    return std::string(id.constData(), static_cast<std::size_t>(id.size()));
+}
+
 void CPropertyPageUsers::SelectionChanged() {
     QTreeWidgetItem* row = Selected();
     for (QPushButton* button : {m_detail, m_toggle, m_delete}) {
@@ -171,18 +186,12 @@ void CPropertyPageUsers::Search() {
 }
 
 void CPropertyPageUsers::ToggleDisabled() {
-    QTreeWidgetItem* row = Selected();
+    QTreeWidgetItem* row = ChosenAccount();
     if (row == nullptr) {
-        ShowWarning(this, ToQ(NoSelectionText));
-        return;
-    }
-    if (!m_directory.IsOpen() || row->text(0).isEmpty()) {
         return;
     }
     bool disable = row->text(StatusColumn) != ToQ(StatusText(true));
-    QByteArray id = row->text(0).toUtf8();
-    std::string error =
-        m_directory.SetDisabled(std::string_view(id.constData(), id.size()), disable);
+    std::string error = m_directory.SetDisabled(IdOf(row), disable);
     if (!error.empty()) {
         ShowError(this, Shown(error));  // the row keeps what the database holds
         return;
@@ -192,12 +201,8 @@ void CPropertyPageUsers::ToggleDisabled() {
 }
 
 void CPropertyPageUsers::DeleteSelected() {
-    QTreeWidgetItem* row = Selected();
+    QTreeWidgetItem* row = ChosenAccount();
     if (row == nullptr) {
-        ShowWarning(this, ToQ(NoSelectionText));
-        return;
-    }
-    if (!m_directory.IsOpen() || row->text(0).isEmpty()) {
         return;
     }
     // The id beside the real name: names may be empty or shared, the id is what is deleted.
@@ -205,8 +210,7 @@ void CPropertyPageUsers::DeleteSelected() {
     if (!AskOkCancel(this, QStringLiteral("Are you sure to delete user '%1'?").arg(who))) {
         return;
     }
-    QByteArray id = row->text(0).toUtf8();
-    std::string error = m_directory.Delete(std::string_view(id.constData(), id.size()));
+    std::string error = m_directory.Delete(IdOf(row));
     if (!error.empty()) {
         ShowError(this, Shown(error));
         return;
@@ -223,16 +227,11 @@ void CPropertyPageUsers::DeleteSelected() {
 }
 
 void CPropertyPageUsers::ShowDetail() {
-    QTreeWidgetItem* row = Selected();
+    QTreeWidgetItem* row = ChosenAccount();
     if (row == nullptr) {
-        ShowWarning(this, ToQ(NoSelectionText));
         return;
     }
-    if (!m_directory.IsOpen() || row->text(0).isEmpty()) {
-        return;
-    }
-    QByteArray id = row->text(0).toUtf8();
-    auto outcome = m_directory.Detail(std::string_view(id.constData(), id.size()));
+    auto outcome = m_directory.Detail(IdOf(row));
     if (!outcome.value) {
         ShowError(this, Shown(outcome.error));
         return;

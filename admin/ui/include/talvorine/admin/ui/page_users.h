@@ -44,6 +44,9 @@ protected:
 
 private:
     QTreeWidgetItem* Selected() const;
+    // The selected row when a command can act on it; says so when nothing is selected.
+    QTreeWidgetItem* ChosenAccount();
+    static std::string IdOf(const QTreeWidgetItem* row);
     void SelectionChanged();
     void ShowToggleAs(bool disabledRow);
 
