@@ -286,6 +286,53 @@ TEST_F(WindowsTest, DataSourceDialogWithoutTheInstallerLibrary) {
     EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
 }
 
+TEST_F(WindowsTest, DataSourceDialogWritesThroughTheInstallerLibrary) {
+    fs::path ini = m_server.Root() / "edited-odbc.ini";
+    std::ofstream(ini) << "[Edited Source]\nDriver=SQLite3\nDatabase=/srv/old.db\nTimeout=5000\n";
+    std::string saved = std::getenv("ODBCINI");
+    ::setenv("ODBCINI", ini.c_str(), 1);
+    CPropertyPageServer page(ServerSettings::Load());
+    page.findChild<QLineEdit*>("dataSourceName")->setText("Edited Source");
+    QString shownDatabase;
+    QTimer timer;
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || dialog->windowTitle() != "ODBC Data Source") {
+            return;
+        }
+        auto* database = dialog->findChild<QLineEdit*>("database");
+        shownDatabase = database->text();
+        database->setText("/srv/new.db");
+        dialog->findChild<QLineEdit*>("name")->setText("Edited Source");
+        dialog->accept();
+    });
+    timer.start();
+    page.EditDataSource();
+    timer.stop();
+    ::setenv("ODBCINI", saved.c_str(), 1);
+    EXPECT_EQ(shownDatabase, "/srv/old.db");
+    std::ifstream in(ini);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Database=/srv/new.db"), std::string::npos) << text;
+    EXPECT_NE(text.find("Timeout=5000"), std::string::npos) << text;
+    EXPECT_EQ(page.findChild<QLineEdit*>("dataSourceName")->text(), "Edited Source");
+}
+
+TEST_F(WindowsTest, HelpOpensThePagesTopic) {
+    CServerPropertySheet sheet(ServerSettings::Load(), m_directory, m_opener);
+    sheet.Pages()->setCurrentIndex(2);
+    sheet.ShowHelp();
+    ASSERT_EQ(m_opened.size(), 1u);
+    EXPECT_TRUE(m_opened[0].toLocalFile().endsWith("/logconfiguration.htm"));
+    EXPECT_TRUE(fs::exists(m_opened[0].toLocalFile().toStdString()));
+    Opener failing = [](const QUrl&) { return false; };
+    CServerPropertySheet broken(ServerSettings::Load(), m_directory, failing);
+    auto boxes = AnswerBoxes([&] { broken.ShowHelp(); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("The help file was not found"));
+}
+
 TEST_F(WindowsTest, LogPageViewsAndDeletesAndSaysWhenAFileWentAway) {
     fs::path log = m_server.ServerFolder() / "Log";
     fs::create_directories(log);

@@ -86,9 +86,10 @@ CPropertyPageServer::CPropertyPageServer(const ServerSettings& settings, QWidget
 
     m_dataSourceName = new QLineEdit(ToQ(settings.dataSourceName), this);
     m_dataSourceName->setObjectName(QStringLiteral("dataSourceName"));
+    m_dataSourceName->setMaxLength(259);  // what the server reads of it
     auto* editSource = new QPushButton(QStringLiteral("..."), this);
     editSource->setObjectName(QStringLiteral("editDataSource"));
-    editSource->setAccessibleName(QStringLiteral("Edit data source"));
+    editSource->setAccessibleDescription(QStringLiteral("Edit the ODBC data source"));
     editSource->setAutoDefault(false);
     editSource->setMaximumWidth(
         editSource->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 24);
