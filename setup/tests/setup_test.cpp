@@ -176,9 +176,15 @@ TEST(HostAddressTest, SixteenBytesHoldTheAddressWithItsTerminator) {
     auto* getHostIp = library.Symbol<int(char*, int)>("GetHostIP");
     ASSERT_NE(getHostIp, nullptr);
     auto expected = FirstHostAddress();
-    ASSERT_TRUE(expected) << "no IPv4 address besides the loopback";
-
     char buffer[16];
+    if (!expected) {
+        // A machine with only a loopback: a failure, with an empty and terminated buffer.
+        std::memset(buffer, 'x', sizeof(buffer));
+        EXPECT_EQ(getHostIp(buffer, sizeof(buffer)), 0);
+        EXPECT_EQ(buffer[0], '\0');
+        GTEST_SKIP() << "no IPv4 address besides the loopback";
+    }
+
     std::memset(buffer, 'x', sizeof(buffer));
     ASSERT_EQ(getHostIp(buffer, sizeof(buffer)), 1);
     ASSERT_NE(std::memchr(buffer, '\0', sizeof(buffer)), nullptr);
