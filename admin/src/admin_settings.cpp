@@ -139,15 +139,15 @@ std::filesystem::path ServerSettings::ServerFolder() const {
     return ServerProgram().parent_path();
 }
 
-std::array<int, 6> LoadColumnWidths(int defaultWidth) {
-    std::array<int, 6> widths;
-    widths.fill(defaultWidth);
+std::array<int, 6> LoadColumnWidths(const std::array<int, 6>& defaults) {
+    std::array<int, 6> widths = defaults;
     if (auto key = RegistryKey::Open(Hive::CurrentUser, ColumnWidthKey)) {
         for (std::size_t i = 0; i < widths.size(); ++i) {
-            std::uint32_t value =
-                key->GetDword(std::to_string(i), static_cast<std::uint32_t>(defaultWidth));
+            std::uint32_t value = key->GetDword(std::to_string(i), 0);
             // A width no list could show is a damaged value, not a choice.
-            widths[i] = value >= 1 && value <= 10000 ? static_cast<int>(value) : defaultWidth;
+            if (value >= 1 && value <= 10000) {
+                widths[i] = static_cast<int>(value);
+            }
         }
     }
     return widths;

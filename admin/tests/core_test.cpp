@@ -133,12 +133,12 @@ TEST(SettingsTest, AHiveThatCannotBeReplacedReportsTheFailure) {
 
 TEST(SettingsTest, ColumnWidthsLiveInTheUsersProfile) {
     TempRegistry registry;
-    std::array<int, 6> defaults = LoadColumnWidths(77);
-    for (int w : defaults) {
-        EXPECT_EQ(w, 77);
-    }
+    const std::array<int, 6> defaults{77, 77, 77, 77, 90, 77};
+    EXPECT_EQ(LoadColumnWidths(defaults), defaults);
     ASSERT_EQ(SaveColumnWidths({10, 20, 30, 40, 50, 60}), "");
-    EXPECT_EQ(LoadColumnWidths(77), (std::array<int, 6>{10, 20, 30, 40, 50, 60}));
+    EXPECT_EQ(LoadColumnWidths(defaults), (std::array<int, 6>{10, 20, 30, 40, 50, 60}));
+    ASSERT_EQ(SaveColumnWidths({0, 20, 30, 40, 50, 60}), "");
+    EXPECT_EQ(LoadColumnWidths(defaults)[0], 77);  // an unusable width gives the default
     EXPECT_TRUE(platform::RegistryStore::ForHive(Hive::CurrentUser).KeyExists(ColumnWidthKey));
     EXPECT_FALSE(platform::RegistryStore::ForHive(Hive::LocalMachine).KeyExists(ColumnWidthKey));
 }

@@ -262,7 +262,7 @@ TEST_F(WindowsTest, CancelWritesNothingAndOkWritesTheEighteenValues) {
     EXPECT_EQ(saved.port, 9001u);
     EXPECT_EQ(saved.log[OlderThanDays], 7u);
     EXPECT_EQ(saved.log[FirstEvent + 3], 1u);
-    EXPECT_EQ(LoadColumnWidths(1)[2], 123);
+    EXPECT_EQ(LoadColumnWidths({1, 1, 1, 1, 1, 1})[2], 123);
 }
 
 TEST_F(WindowsTest, ASettingsFileThatCannotBeWrittenKeepsTheSheetOpen) {

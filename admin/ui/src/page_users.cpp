@@ -60,7 +60,13 @@ CPropertyPageUsers::CPropertyPageUsers(UserDirectory& directory, Opener opener, 
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setHeaderLabels(ToQ(ColumnTitles).split(QLatin1Char(',')));
-    std::array<int, 6> widths = LoadColumnWidths(DefaultColumnWidth());
+    // A title wider than the default width ("Department") is not cut.
+    std::array<int, 6> defaults{};
+    for (int i = 0; i < 6; ++i) {
+        int title = m_list->fontMetrics().horizontalAdvance(m_list->headerItem()->text(i)) + 16;
+        defaults[i] = std::max(DefaultColumnWidth(), title);
+    }
+    std::array<int, 6> widths = LoadColumnWidths(defaults);
     for (int i = 0; i < 6; ++i) {
         m_list->setColumnWidth(i, widths[i]);
     }

@@ -73,8 +73,8 @@ inline constexpr std::string_view PortRangeText =
 inline constexpr std::string_view OlderThanDaysText =
     "Auto clear log files older than: the number of days must be at least 1.";
 
-// Column widths of the user list ("0" to "5"); a missing one gives `defaultWidth`.
-std::array<int, 6> LoadColumnWidths(int defaultWidth);
+// Column widths of the user list ("0" to "5"); a missing or unusable one gives its default.
+std::array<int, 6> LoadColumnWidths(const std::array<int, 6>& defaults);
 // "" on success, else the failure text.
 std::string SaveColumnWidths(const std::array<int, 6>& widths);
 
