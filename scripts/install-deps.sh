@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   clang-format
   xvfb xauth imagemagick xdotool openbox
+  libgmime-3.0-dev scdoc dpkg-dev dovecot-pop3d
 )
 
 if [[ $(id -u) -eq 0 ]]; then
