@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <list>
 #include <map>
 #include <memory>
@@ -25,6 +26,19 @@ namespace data = talvorine::client::data;
 using namespace talvorine::client::session;
 
 namespace {
+
+// A path as the user would write it: "~" for the home folder.
+std::string DisplayPath(const std::filesystem::path& path) {
+    const char* home = std::getenv("HOME");
+    const auto text = path.string();
+    if (home != nullptr && *home != '\0') {
+        const std::string prefix = std::filesystem::path(home).lexically_normal().string() + "/";
+        if (text.starts_with(prefix)) {
+            return "~/" + text.substr(prefix.size());
+        }
+    }
+    return text;
+}
 
 const char* kInteractiveHelp =
     "Commands:\n"
@@ -182,8 +196,8 @@ private:
             m_terminal.Print(m_context.out, kInteractiveHelp);
         } else if (command == "/to" && CheckId(first)) {
             m_to = first;
-            Say("Your lines go to " + m_to + " (" +
-                m_terminal.Session().Incoming().NicknameOf(m_to) + ").");
+            const auto nickname = m_terminal.Session().Incoming().NicknameOf(m_to);
+            Say("Your lines go to " + m_to + (nickname == m_to ? "" : " (" + nickname + ")") + ".");
         } else if (command == "/msg" && CheckId(first)) {
             SendText(first, rest);
         } else if (command == "/status" && CheckId(first)) {
@@ -361,7 +375,7 @@ private:
                 [&](std::uint64_t done, std::uint32_t size) { progress.Update(done, size); });
             progress.Finish();
             if (result.end == TransferResult::End::Done) {
-                Say("Saved " + receiver->Target().string());
+                Say("Saved " + DisplayPath(receiver->Target()));
             } else if (result.end != TransferResult::End::Canceled) {
                 Complain(result.reason);
             }

@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -60,8 +61,14 @@ public:
         return m_output;
     }
     bool WaitFor(const std::string& text, std::chrono::milliseconds timeout = 20s) {
+        return WaitUntil(
+            [&](const std::string& output) { return output.find(text) != std::string::npos; },
+            timeout);
+    }
+    bool WaitUntil(const std::function<bool(const std::string&)>& done,
+                   std::chrono::milliseconds timeout = 20s) {
         const auto end = std::chrono::steady_clock::now() + timeout;
-        while (m_output.find(text) == std::string::npos) {
+        while (!done(m_output)) {
             if (std::chrono::steady_clock::now() >= end) {
                 return false;
             }
