@@ -31,7 +31,11 @@ check() {  # check DESCRIPTION COMMAND...
   fi
 }
 contains() { grep -q -- "$2" <<<"$1"; }
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+free_port() {  # a port in the range nothing else here uses, not listening now
+  local port
+  while port=$((20000 + RANDOM % 10000)); (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do :; done
+  echo "$port"
+}
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
 echo "== building the packages"

@@ -4,7 +4,7 @@ dir="$OUT/postsentry"
 mkdir -p "$dir"
 work=$(mktemp -d /tmp/postsentry-pictures.XXXXXX)
 dovecot="$TALVORINE_SOURCE_DIR/mailpoll/testing/scripts/dovecot-instance.sh"
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(while p=$((20000 + RANDOM % 10000)); (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; do :; done; echo "$p")
 export TALVORINE_REGISTRY_DIR="$work/registry" XDG_CONFIG_HOME="$work/config"
 mkdir -p "$TALVORINE_REGISTRY_DIR"
 chmod 755 "$work"  # Dovecot's own users read its folder inside

@@ -447,7 +447,11 @@ int ReceiveFilesCommand(Context& context, const Account& account, const NetworkS
             terminal.Print(context.err, *failure + "\n");
             return;
         }
-        const auto result = receiver.Receive({});
+        ProgressPrinter progress(terminal, context.err, IsTerminal(context.err),
+                                 offer.fileName + ": ");
+        const auto result = receiver.Receive(
+            [&](std::uint64_t done, std::uint32_t size) { progress.Update(done, size); });
+        progress.Finish();
         if (result.end == TransferResult::End::Done) {
             terminal.Print(context.out, target->string() + "\n");
         } else {
