@@ -205,7 +205,7 @@ private:
         } else if (command == "/away") {
             const auto text =
                 first.empty() ? std::string() : first + (rest.empty() ? "" : " " + rest);
-            m_terminal.awayText = platform::CutUtf8(text, Text::AwayTextMax);
+            m_terminal.SetAwayText(std::string(platform::CutUtf8(text, Text::AwayTextMax)));
             m_terminal.Session().SetStatus(OnlineStatus::Away);
         } else if (command == "/online") {
             m_terminal.Session().SetStatus(OnlineStatus::Online);

@@ -200,8 +200,19 @@ void Terminal::FileRequestReceived(const protocol::FileRequest& request) {
     }
 }
 
+void Terminal::SetAwayText(std::string text) {
+    std::lock_guard lock(m_awayMutex);
+    m_awayText = std::move(text);
+}
+
 std::string Terminal::AwayText() {
-    return awayText.empty() ? data::WindowSettings::AwayText() : awayText;
+    {
+        std::lock_guard lock(m_awayMutex);
+        if (!m_awayText.empty()) {
+            return m_awayText;
+        }
+    }
+    return data::WindowSettings::AwayText();
 }
 
 bool Terminal::ConfirmOfflineSend(const std::string& question) {

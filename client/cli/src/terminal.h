@@ -82,7 +82,8 @@ public:
     bool printMessages = false;
     // Standard input belongs to the line reader: no questions on it.
     bool interactive = false;
-    std::string awayText;
+    // The automatic reply while Away (empty: the stored away text); read by the reader thread.
+    void SetAwayText(std::string text);
     std::function<void(const protocol::FileRequest&)> onFileRequest;
 
     // SessionWindow
@@ -115,6 +116,8 @@ private:
     session::AccountMessageHistory m_history;
     std::optional<session::ServerSession> m_session;
     std::mutex m_printMutex;
+    std::mutex m_awayMutex;
+    std::string m_awayText;
     bool m_loginFailed = false;
 };
 

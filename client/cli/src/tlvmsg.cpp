@@ -317,7 +317,7 @@ int ListenCommand(Context& context, const Account& account, const NetworkSetting
     }
     Terminal terminal(context.in, context.out, context.err, account, network);
     terminal.printMessages = true;
-    terminal.awayText = platform::CutUtf8(awayText, Text::AwayTextMax);
+    terminal.SetAwayText(std::string(platform::CutUtf8(awayText, Text::AwayTextMax)));
     if (!terminal.Login()) {
         return 1;
     }
