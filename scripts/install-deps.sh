@@ -45,3 +45,9 @@ if [[ ! -e $policy ]]; then
 fi
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Dovecot is here for the poller's tests, which run a private instance of their own: the
+# system's POP3/IMAP service it brings stays off.
+if [[ " ${missing[*]} " == *" dovecot-pop3d "* ]]; then
+  "${sudo[@]}" systemctl disable --now dovecot.service >/dev/null 2>&1 ||
+    "${sudo[@]}" update-rc.d dovecot disable >/dev/null 2>&1 || true
+fi

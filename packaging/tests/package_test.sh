@@ -63,6 +63,15 @@ check "the server is only in the server package" \
   bash -c "! grep -q TalvorineMessengerServer <<<'$client_files'"
 check "the server package depends on the SQLite ODBC driver" \
   contains "$(dpkg-deb -f "$server_deb" Depends)" libsqliteodbc
+# The windowed client and the administration program, where this tree builds them.
+if [[ -x $build/client/ui/TalvorineMessenger ]]; then
+  check "client package holds /usr/bin/TalvorineMessenger" contains "$client_files" '\./usr/bin/TalvorineMessenger$'
+fi
+admin_deb=$(ls "$work"/packages/talvorine-messenger-admin_*.deb 2>/dev/null || true)
+if [[ -n $admin_deb ]]; then
+  check "admin package holds /usr/bin/TalvorMessengerAdmin" \
+    contains "$(dpkg-deb -c "$admin_deb")" '\./usr/bin/TalvorMessengerAdmin$'
+fi
 dpkg-deb -e "$server_deb" "$work/control"
 for script in postinst prerm postrm; do
   check "maintainer script $script is valid sh" sh -n "$work/control/$script"
@@ -82,7 +91,7 @@ export TALVORINE_STOP_EVENT="talvorine-package-test-$$"
 dpkg_root() {
   timeout 120 dpkg --root="$root" --force-script-chrootless --force-depends --log=/dev/null "$@"
 }
-dpkg_root -i "$server_deb" "$client_deb" >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
+dpkg_root -i "$server_deb" "$client_deb" $admin_deb >"$work/install.log" 2>&1 || { cat "$work/install.log"; exit 1; }
 
 home="$root/var/lib/talvorine-messenger-server"
 check "the user talvorine exists" grep -q '^talvorine:.*:/var/lib/talvorine-messenger-server:' "$root/etc/passwd"
@@ -105,12 +114,12 @@ check "the installed tlvmsg gets an account from the installed server" test "$ac
 
 echo "== removing"
 server_pid=$(cat "$pidfile" 2>/dev/null || echo 0)
-dpkg_root -r talvorine-messenger talvorine-messenger-server >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; exit 1; }
+dpkg_root -r talvorine-messenger talvorine-messenger-server ${admin_deb:+talvorine-messenger-admin} >"$work/remove.log" 2>&1 || { cat "$work/remove.log"; exit 1; }
 check "the server stopped" bash -c "! kill -0 $server_pid"
 check "the server stopped in order" grep -q 'Messenger Server stopped' "$home/console.log"
 check "the programs are gone" test ! -e "$root/usr/bin/TalvorineMessengerServer" -a ! -e "$root/usr/bin/tlvmsg"
 check "the data survives a removal" test -e "$home/talvorine-messenger.db"
-dpkg_root -P talvorine-messenger talvorine-messenger-server >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; exit 1; }
+dpkg_root -P talvorine-messenger talvorine-messenger-server ${admin_deb:+talvorine-messenger-admin} >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; exit 1; }
 check "a purge removes the state folder" test ! -e "$home"
 check "a purge removes the user" bash -c "! grep -q '^talvorine:' '$root/etc/passwd'"
 check "nothing of the packages is left" \
