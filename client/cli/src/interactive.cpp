@@ -40,6 +40,15 @@ std::string DisplayPath(const std::filesystem::path& path) {
     return text;
 }
 
+// "~/..." as a shell would read it: typed paths do not pass through one here.
+std::string ExpandHome(const std::string& path) {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && (path == "~" || path.starts_with("~/"))) {
+        return std::string(home) + path.substr(1);
+    }
+    return path;
+}
+
 const char* kInteractiveHelp =
     "Commands:\n"
     "  /to ID                    send the lines that follow to ID\n"
@@ -221,7 +230,7 @@ private:
             }
         } else if (command == "/send-file" && CheckId(first)) {
             const auto split = rest.find(" -- ");
-            SendFile(first, rest.substr(0, split),
+            SendFile(first, ExpandHome(rest.substr(0, split)),
                      split == std::string::npos ? "" : rest.substr(split + 4));
         } else if (command == "/files") {
             ListOffers();

@@ -522,16 +522,17 @@ int RunTlvmsg(const std::vector<std::string>& args, std::istream& in, std::ostre
         return 2;
     }
     std::string error;
-    const auto account = LoginAccount(context, error);
-    if (!account) {
-        return Fail(context, error);
-    }
     if (command == "history") {
-        return HistoryCommand(context, *account);
+        const auto account = LoginAccount(context, error);
+        return account ? HistoryCommand(context, *account) : Fail(context, error);
     }
-    // Every other command logs in: the first thing missing is named before anything else.
+    // Every other command logs in: the server comes first, since making an account needs it.
     const auto network = Network(context, error);
     if (!network) {
+        return Fail(context, error);
+    }
+    const auto account = LoginAccount(context, error);
+    if (!account) {
         return Fail(context, error);
     }
     if (command == "send") {

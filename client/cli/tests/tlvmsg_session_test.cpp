@@ -20,6 +20,9 @@ TEST_F(Tlvmsg, TheSavedServerIsUsedByEveryCommandAndItsAbsenceIsNamedFirst) {
     EXPECT_EQ(Plain("account new --nickname Alice", "secret7\n").output, kNoServer);
     EXPECT_EQ(Plain("account new --nickname Alice", "secret7\n").status, 1);
     EXPECT_EQ(Plain("config").output, "Server: (none)\nPort: 8000\n");
+    // Without an account either, the server is named first: making an account needs it.
+    EXPECT_EQ(Plain("send 00000002 hello").output, kNoServer);
+    EXPECT_EQ(Plain("interactive").output, kNoServer);
 
     // Bad values are refused and nothing is written.
     EXPECT_EQ(Plain("config --server '   '").output, "Invalid server address\n");
