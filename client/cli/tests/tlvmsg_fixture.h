@@ -153,6 +153,25 @@ protected:
         EXPECT_EQ(result.status, 0) << result.output;
         return result.output.substr(0, 8);
     }
+    // A file of `size` bytes in the test's folder.
+    fs::path FileOf(const std::string& name, std::size_t size) const {
+        const auto file = home.Path() / name;
+        std::ofstream(file) << std::string(size, 'r');
+        return file;
+    }
+    // Alice offers a file that Bob, who only listens for messages, never answers.
+    struct UnansweredOffer {
+        std::string alice;
+        std::string bob;
+        fs::path file;
+    };
+    UnansweredOffer OfferToAListener() {
+        UnansweredOffer offer{NewAccount("Alice"), NewAccount("Bob"), FileOf("report.txt", 5000)};
+        m_listener = Listen(offer.bob);
+        return offer;
+    }
+    void StopListener() { Stop(m_listener); }
+
     // `tlvmsg listen` in the background until Stop.
     struct Listener {
         pid_t pid = -1;
@@ -201,6 +220,9 @@ protected:
     }
     ServerHarness server;
     TempFolder home{"tlv-cli"};
+
+private:
+    Listener m_listener;
 };
 
 }  // namespace tlvmsg_testing

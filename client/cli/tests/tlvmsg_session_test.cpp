@@ -60,8 +60,7 @@ TEST_F(Tlvmsg, TheSavedServerIsUsedByEveryCommandAndItsAbsenceIsNamedFirst) {
 TEST_F(Tlvmsg, TwoInteractiveSessionsConverseSendAFileAndLogOut) {
     const auto alice = NewAccount("Alice");
     const auto bob = NewAccount("Bob");
-    const auto file = home.Path() / "notes.txt";
-    std::ofstream(file) << std::string(20000, 'n');
+    const auto file = FileOf("notes.txt", 20000);
 
     auto a = OnTerminal(alice, "interactive");
     auto b = OnTerminal(bob, "interactive");
@@ -124,12 +123,7 @@ TEST_F(Tlvmsg, TwoInteractiveSessionsConverseSendAFileAndLogOut) {
 }
 
 TEST_F(Tlvmsg, CtrlCWhileAnOfferWaitsWithdrawsItAndLogsOut) {
-    const auto alice = NewAccount("Alice");
-    const auto bob = NewAccount("Bob");
-    const auto file = home.Path() / "report.txt";
-    std::ofstream(file) << std::string(5000, 'r');
-    // Bob listens for messages only: nobody answers the offer.
-    auto listener = Listen(bob);
+    const auto [alice, bob, file] = OfferToAListener();
     auto sender = OnTerminal(alice, "send-file " + bob + " '" + file.string() + "'");
     ASSERT_TRUE(
         sender->WaitFor("Offering report.txt (5000 bytes) to " + bob + "; waiting for the answer"))
@@ -143,7 +137,7 @@ TEST_F(Tlvmsg, CtrlCWhileAnOfferWaitsWithdrawsItAndLogsOut) {
         std::this_thread::sleep_for(50ms);
     }
     EXPECT_NE(server.LogText().find(alice + " logged out."), std::string::npos) << server.LogText();
-    Stop(listener);
+    StopListener();
 
     ::setenv("TALVORINE_CLIENT_HOME", (home.Path() / "client").c_str(), 1);
     const auto records = talvorine::client::data::ReadTransferHistory(alice, bob);

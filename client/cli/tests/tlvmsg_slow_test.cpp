@@ -7,13 +7,9 @@ namespace {
 using namespace tlvmsg_testing;
 
 TEST_F(Tlvmsg, AnOfferNobodyAnswersEndsAfterThirtySeconds) {
-    const auto alice = NewAccount("Alice");
-    const auto bob = NewAccount("Bob");
-    const auto file = home.Path() / "report.txt";
-    std::ofstream(file) << std::string(5000, 'r');
-    auto listener = Listen(bob);
+    const auto [alice, bob, file] = OfferToAListener();
     const auto sent = Run(alice, "send-file " + bob + " '" + file.string() + "'");
-    Stop(listener);
+    StopListener();
     EXPECT_EQ(sent.status, 1);
     EXPECT_NE(
         sent.output.find("No answer from " + bob + " within 30 seconds; the file was not sent.\n"),
