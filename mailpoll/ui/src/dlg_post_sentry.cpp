@@ -94,7 +94,7 @@ CDlgPostSentry::CDlgPostSentry(MailStore store, PostSentrySettings settings,
     layout->addLayout(options);
     layout->addWidget(m_popup);
     setCentralWidget(central);
-    resize(420, 300);
+    resize(500, 300);  // room for a server's refusal in the Status column
 
     BuildMenus();
     BuildTray();
