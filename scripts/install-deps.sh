@@ -12,6 +12,7 @@ packages=(
   clang-format
   xvfb xauth imagemagick xdotool openbox
   samba samba-common-bin libnss-wrapper
+  libgmime-3.0-dev scdoc dpkg-dev dovecot-pop3d
 )
 
 if [[ $(id -u) -eq 0 ]]; then
@@ -45,3 +46,9 @@ if [[ ! -e $policy ]]; then
 fi
 "${sudo[@]}" apt-get update -q
 "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Dovecot is here for the poller's tests, which run a private instance of their own: the
+# system's POP3/IMAP service it brings stays off.
+if [[ " ${missing[*]} " == *" dovecot-pop3d "* ]]; then
+  "${sudo[@]}" systemctl disable --now dovecot.service >/dev/null 2>&1 ||
+    "${sudo[@]}" update-rc.d dovecot disable >/dev/null 2>&1 || true
+fi

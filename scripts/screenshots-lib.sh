@@ -2,9 +2,17 @@
 
 # A window manager draws the captions and frames that people see; without one, Xvfb shows
 # bare client areas.
+# Its theme leaves out the resize handle along the bottom edge, which pictures show as a
+# strip cut off below every window.
 if command -v openbox >/dev/null && [[ -z ${SCREENSHOTS_NO_WM:-} ]]; then
-  openbox >/dev/null 2>&1 &
+  openbox_dir=$(mktemp -d /tmp/screenshots-openbox.XXXXXX)
+  mkdir -p "$openbox_dir/themes/Pictures/openbox-3"
+  { cat /usr/share/themes/Clearlooks/openbox-3/themerc 2>/dev/null
+    echo 'window.handle.width: 0'; } >"$openbox_dir/themes/Pictures/openbox-3/themerc"
+  sed 's|<name>Clearlooks</name>|<name>Pictures</name>|' /etc/xdg/openbox/rc.xml >"$openbox_dir/rc.xml"
+  XDG_DATA_HOME="$openbox_dir" openbox --config-file "$openbox_dir/rc.xml" >/dev/null 2>&1 &
   sleep 0.5
+  rm -rf "$openbox_dir"  # read at start
 fi
 
 # wait_window NAME [SECONDS]: prints the id of the first visible window whose name matches NAME.

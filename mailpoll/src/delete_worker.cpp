@@ -13,6 +13,10 @@ std::string DeleteStatus::Deleting(std::size_t deleted, std::size_t total) {
     return "Deleting " + std::to_string(deleted) + "/" + std::to_string(total);
 }
 
+std::string DeleteStatus::LoginRefused(const std::string& reply) {
+    return "The server refused the login: " + reply;
+}
+
 struct DeleteWorker::Run {
     MailAccount account;
     std::vector<std::uint32_t> numbers;
@@ -109,8 +113,12 @@ void DeleteWorker::Execute(std::shared_ptr<Run> run) {
     run->Notify([](DeleteObserver& o) { o.DeleteProgress(std::string(DeleteStatus::Connecting)); });
     if (run->cancel ||
         !session.Connect(account.server, account.account, account.password, account.port)) {
-        run->Notify([](DeleteObserver& o) {
-            o.DeleteProgress(std::string(DeleteStatus::ConnectionFailed));
+        const bool refused =
+            session.LastError() == Pop3Error::NegativeReply && !session.LastReplyText().empty();
+        const std::string text = refused ? DeleteStatus::LoginRefused(session.LastReplyText())
+                                         : std::string(DeleteStatus::ConnectionFailed);
+        run->Notify([&text](DeleteObserver& o) {
+            o.DeleteProgress(text);
             o.DeleteFinished(false, {});
         });
     } else {

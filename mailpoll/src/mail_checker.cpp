@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "pumped_wait.h"
+#include "talvorine/mailpoll/header_text.h"
 #include "talvorine/mailpoll/pop3_session.h"
 #include "talvorine/protocol/socket.h"
 
@@ -305,8 +306,8 @@ void MailChecker::RunJob(std::shared_ptr<Job> job) {
                 const std::string header = session.MessageHeader(number).value_or(std::string());
                 MailHeaderItem item;
                 item.number = number;
-                item.from = Pop3Session::HeaderField(header, "From");
-                item.subject = Pop3Session::HeaderField(header, "Subject");
+                item.from = DecodeHeaderText(Pop3Session::HeaderField(header, "From"));
+                item.subject = DecodeHeaderText(Pop3Session::HeaderField(header, "Subject"));
                 item.date = Pop3Session::HeaderField(header, "Date");
                 item.size = session.MessageSize(number).value_or(0);
                 job->Notify([&job, &item](CheckObserver& observer) {
@@ -330,6 +331,11 @@ void MailChecker::RunJob(std::shared_ptr<Job> job) {
         } else {
             finish(job->cancel && counted ? std::string(CheckStatus::Cancelled) : failure);
         }
+    } else if (session.LastError() == Pop3Error::NegativeReply &&
+               !session.LastReplyText().empty()) {
+        // The server refused the greeting or the login: its own words say which (a wrong
+        // password reads differently from a closed port).
+        finish(session.LastReplyText());
     } else {
         finish(std::string(CheckStatus::ConnectionFailed));
     }

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -236,7 +237,9 @@ TEST_F(WindowsTest, MailListShowsNewestFirstAndDeletesAll) {
     CDlgMailList mailList(AccountFor(peer), {});
     auto* list = mailList.findChild<QTreeWidget*>("mailList");
     EXPECT_EQ(list->columnWidth(0), 150);
-    EXPECT_EQ(list->columnWidth(2), 50);
+    // Sizes carry their unit; the column is as wide as they need.
+    EXPECT_GE(list->columnWidth(2),
+              list->fontMetrics().horizontalAdvance(QStringLiteral("99999.999 KB")));
     EXPECT_EQ(AnswerBoxes([&] { mailList.DeleteSelected(); }).at(0).text, "No mail selected");
     mailList.SetMessageCount(3);
     for (std::uint32_t number = 1; number <= 3; ++number) {
@@ -246,8 +249,9 @@ TEST_F(WindowsTest, MailListShowsNewestFirstAndDeletesAll) {
     EXPECT_EQ(mailList.findChild<QLabel*>("caption")->text(), "Retrieving 3/3");
     ASSERT_EQ(list->topLevelItemCount(), 3);
     EXPECT_EQ(list->topLevelItem(0)->text(0), "s3@example.org");
-    EXPECT_EQ(list->topLevelItem(0)->text(2), "3.500");
-    EXPECT_EQ(list->topLevelItem(2)->text(2), "1.500");
+    EXPECT_EQ(list->topLevelItem(0)->text(2), "3.500 KB");
+    EXPECT_EQ(list->topLevelItem(2)->text(2), "1.500 KB");
+    EXPECT_EQ(CDlgMailList::ShownSize(0), "0.000 KB");
     EXPECT_EQ(CDlgMailList::ShownFrom("Ann <a@example.org>"), "Ann <a@example.org>");
     EXPECT_EQ(CDlgMailList::ShownFrom("<a> <b>"), "<a> <b>");
 
@@ -264,6 +268,51 @@ TEST_F(WindowsTest, MailListShowsNewestFirstAndDeletesAll) {
     }
     EXPECT_EQ(sent, (std::vector<std::string>{"DELE 3", "DELE 2", "DELE 1", "QUIT"}));
     EXPECT_EQ(mailList.findChild<QPushButton*>("close")->text(), "&Close");
+}
+
+TEST_F(WindowsTest, FromAndSubjectShareTheWindowWidthAndKeepTheUsersWidths) {
+    ScriptedPop3Peer peer(Messages(1));
+    CDlgMailList mailList(AccountFor(peer), {});
+    auto* list = mailList.findChild<QTreeWidget*>("mailList");
+    const auto widths = [list] {
+        std::vector<int> result;
+        for (int column = 0; column < 4; ++column) {
+            result.push_back(list->columnWidth(column));
+        }
+        return result;
+    };
+    const auto fillsTheList = [&] {
+        const auto now = widths();
+        return now[0] + now[1] + now[2] + now[3] == list->viewport()->width();
+    };
+    mailList.show();
+    PumpUntil([&] { return list->viewport()->width() > 0; }, 1s);
+    const auto before = widths();
+    EXPECT_TRUE(fillsTheList());
+    mailList.resize(mailList.width() + 400, mailList.height());
+    PumpUntil(fillsTheList, 1s);
+    auto after = widths();
+    EXPECT_TRUE(fillsTheList());
+    EXPECT_NEAR(after[0] - before[0], 200, 2);  // From and Subject take the room half each
+    EXPECT_NEAR(after[1] - before[1], 200, 2);
+    EXPECT_EQ(after[2], before[2]);  // Size and Date keep their widths
+    EXPECT_EQ(after[3], before[3]);
+
+    // The user drags Date wider and Subject to twice the width of From: that stays.
+    list->header()->resizeSection(3, 200);
+    list->header()->resizeSection(1, 2 * after[0]);
+    mailList.resize(mailList.width() - 100, mailList.height());
+    PumpUntil(fillsTheList, 1s);
+    after = widths();
+    EXPECT_TRUE(fillsTheList());
+    EXPECT_EQ(after[3], 200);
+    EXPECT_NEAR(static_cast<double>(after[1]) / after[0], 2.0, 0.05);
+
+    // However narrow the window, a sharing column stays readable.
+    mailList.resize(200, mailList.height());
+    PumpUntil([&] { return list->viewport()->width() < 300; }, 1s);
+    EXPECT_GE(list->columnWidth(0), 40);
+    EXPECT_GE(list->columnWidth(1), 40);
 }
 
 TEST_F(WindowsTest, DeletingSelectedGoesByTheListedNumbers) {

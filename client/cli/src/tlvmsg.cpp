@@ -26,7 +26,9 @@
 #include "talvorine/client/session/messaging.h"
 #include "talvorine/client/session/server_session.h"
 #include "talvorine/client/session/texts.h"
+#include "talvorine/platform/registry_store.h"
 #include "talvorine/platform/text.h"
+#include "terminal.h"
 
 namespace talvorine::client::cli {
 
@@ -36,8 +38,6 @@ using namespace talvorine::client::session;
 using namespace std::chrono_literals;
 
 namespace {
-
-volatile std::sig_atomic_t g_stop = 0;
 
 struct Usage {
     const char* command;
@@ -50,6 +50,9 @@ const Usage kUsages[] = {
      "Puts an account on this machine, as the account wizard does: 'new' asks the server for a\n"
      "new ID and sets the password read from the terminal or standard input; 'import' proves\n"
      "an existing ID with its password. The account becomes the account in use."},
+    {"config", "tlvmsg config [--server HOST] [--port N]",
+     "Saves the server (and its port, default 8000) that every command uses, in the client's\n"
+     "network settings shared with the messenger's windows; prints what is saved."},
     {"send", "tlvmsg send ID [TEXT|-]",
      "Sends TEXT (or standard input, with '-' or no TEXT) to ID as plain text: live when ID is\n"
      "online, else to the server's offline store when \"Send Offline Message\" is on."},
@@ -61,6 +64,10 @@ const Usage kUsages[] = {
      "Prints the messages received from ID (or sent to ID with --sent), oldest first."},
     {"send-file", "tlvmsg send-file ID PATH [--description TEXT]",
      "Offers the file to ID and sends it when ID accepts."},
+    {"interactive", "tlvmsg interactive",
+     "Logs in once and both receives and sends from this terminal: incoming messages and file\n"
+     "offers are printed as they arrive; a line is sent to the correspondent chosen with\n"
+     "'/to ID'; '/help' lists the commands; Ctrl-D or '/quit' logs out."},
     {"receive-files", "tlvmsg receive-files",
      "Logs in and receives offered files into the receive folder until interrupted, by the\n"
      "\"AcceptMode\", \"OverwriteMode\" and \"UseUserName\" settings (AcceptMode 2 refuses)."},
@@ -68,7 +75,8 @@ const Usage kUsages[] = {
 
 const char* kGlobalHelp =
     "Global options (before the command): --account ID (default: the account in use),\n"
-    "--server HOST, --port N (default: the client's network settings).\n";
+    "--server HOST, --port N (default: the server saved with 'tlvmsg config').\n"
+    "Ctrl-C ends any command and logs out in order.\n";
 
 void PrintUsage(std::ostream& out) {
     out << "Usage:\n";
@@ -88,195 +96,63 @@ bool PrintCommandHelp(const std::string& command, std::ostream& out) {
     return false;
 }
 
-// A line from the terminal without echo, or from standard input.
-std::string ReadSecret(std::istream& in, std::ostream& err, const char* prompt) {
-    const bool terminal = &in == &std::cin && ::isatty(STDIN_FILENO);
-    termios saved{};
-    if (terminal) {
-        err << prompt << std::flush;
-        ::tcgetattr(STDIN_FILENO, &saved);
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    }
-    std::string line;
-    std::getline(in, line);
-    if (terminal) {
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-        err << "\n";
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
-}
-
-// The "SendMessage" values of the send window.
-SendOptions StoredSendOptions() {
-    const data::WindowSettings section("SendMessage");
-    return SendOptions{section.GetDword("Send Offline Message", 1) != 0,
-                       section.GetDword("Prompt", 0) != 0};
-}
-
-// --- the engine's window side ---------------------------------------------------------------
-
-class Terminal : public SessionWindow, public SendPrompts, public SavePrompt {
-public:
-    Terminal(std::istream& in, std::ostream& out, std::ostream& err, Account account,
-             NetworkSettings network)
-        : m_in(in),
-          m_out(out),
-          m_err(err),
-          m_account(std::move(account)),
-          m_history(m_account.userId) {
-        m_list.Load(m_account.userId);
-        m_session.emplace(*this, m_contacts, m_history, std::move(network));
-    }
-    ~Terminal() override {
-        m_session->Shutdown();
-        m_session.reset();
-        try {
-            m_list.SaveAndUnload();
-        } catch (const std::exception&) {
-        }
-    }
-
-    ServerSession& Session() { return *m_session; }
-    EventLoop& Loop() { return m_loop; }
-
-    // Logs in; prints why not on failure.
-    bool Login() {
-        m_session->Connect();
-        m_loop.RunUntil([this] { return m_session->Connected() || !m_session->Connecting(); }, 60s);
-        if (m_session->Connected()) {
-            return true;
-        }
-        if (!m_loginFailed) {
-            const auto network = m_session->Settings();
-            Print(m_err, "Failed to connect to the server " + network.server + ":" +
-                             std::to_string(network.port) + "\n");
-        }
-        return false;
-    }
-    void Logout() {
-        m_session->Disconnect();
-        m_loop.RunUntil([this] { return !m_session->Connected() && !m_session->Disconnecting(); },
-                        40s);
-    }
-    // Serves the session until interrupted (keeping the reconnect timer running).
-    void RunUntilStopped(const std::function<void()>& onTick = {}) {
-        while (!g_stop) {
-            m_loop.RunFor(500ms);
-            m_session->ReconnectTick();
-            if (onTick) {
-                onTick();
-            }
-        }
-    }
-
-    void Print(std::ostream& stream, const std::string& text) {
-        std::lock_guard lock(m_printMutex);
-        stream << text << std::flush;
-    }
-
-    bool printMessages = false;
-    std::string awayText;
-    std::function<void(const protocol::FileRequest&)> onFileRequest;
-
-    // SessionWindow
-    std::optional<Account> CheckAccount() override { return m_account; }
-    void ShowLoginFailed(const std::string& text) override {
-        m_loginFailed = true;
-        Print(m_err, text + "\n");
-    }
-    void ChooseAccount() override {
-        Print(m_err,
-              "Choose the account with --account ID, or put it here with "
-              "'tlvmsg account import ID'.\n");
-    }
-    void PostConnectionLost(const std::string& reason) override {
-        Print(m_err, "Connection lost: " + reason + "\n");
-        m_loop.Post([this] { m_session->HandleConnectionLost(); });
-    }
-    void MessageReceived(const IncomingMessage& message) override {
-        if (!message.storageWarning.empty()) {
-            Print(m_err, message.storageWarning + "\n");
-        }
-        if (!printMessages && message.kind != IncomingMessage::Kind::AutoReply) {
-            return;
-        }
-        const auto record = protocol::MessageRecord::Decode(message.record);
-        const char* kind = message.kind == IncomingMessage::Kind::Offline     ? " (offline)"
-                           : message.kind == IncomingMessage::Kind::AutoReply ? " (automatic reply)"
-                                                                              : "";
-        Print(m_out, "[" + data::FormatLocalTime(record.time) + "] " + message.senderId + kind +
-                         ": " + record.body + "\n");
-    }
-    void ChatRequestReceived(const protocol::ChatRequest&) override {}
-    void FileRequestReceived(const protocol::FileRequest& request) override {
-        if (onFileRequest) {
-            m_loop.Post([this, request] { onFileRequest(request); });
-        }
-    }
-    std::string AwayText() override {
-        return awayText.empty() ? data::WindowSettings::AwayText() : awayText;
-    }
-    bool ConfirmAwayMode() override { return true; }
-    void ShowWarning(const std::string& text) override { Print(m_err, text + "\n"); }
-    void DispatchWhileWaiting() override { m_loop.ProcessPending(); }
-
-    // SendPrompts: a question only where someone can answer it.
-    bool ConfirmOfflineSend(const std::string& question) override {
-        if (!::isatty(STDIN_FILENO) || &m_in != &std::cin) {
-            return true;
-        }
-        Print(m_err, question + " [y/N] ");
-        std::string answer;
-        std::getline(m_in, answer);
-        return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
-    }
-    // SavePrompt: no dialog here; a free name beside the proposal instead of overwriting.
-    std::optional<fs::path> AskSavePath(const fs::path& proposal) override {
-        fs::path target = proposal.is_absolute() ? proposal : data::AccountRoot() / proposal;
-        for (unsigned n = 1; fs::exists(target); ++n) {
-            target = target.parent_path() /
-                     ("(" + std::to_string(n) + ")" + proposal.filename().string());
-        }
-        return target;
-    }
-
-private:
-    std::istream& m_in;
-    std::ostream& m_out;
-    std::ostream& m_err;
-    Account m_account;
-    EventLoop m_loop;
-    data::ContactList m_list;
-    ContactListBook m_contacts{m_list};
-    AccountMessageHistory m_history;
-    std::optional<ServerSession> m_session;
-    std::mutex m_printMutex;
-    bool m_loginFailed = false;
-};
-
 // --- commands -------------------------------------------------------------------------------
 
-struct Context {
-    std::istream& in;
-    std::ostream& out;
-    std::ostream& err;
-    std::string accountId;
+std::optional<int> ParsePort(const std::string& text) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const int port = std::stoi(text);
+    if (port < 1 || port > 65535) {
+        return std::nullopt;
+    }
+    return port;
+}
+
+// Saves the server every command uses, as the options' "Network" page does.
+int ConfigCommand(Context& context) {
     std::optional<std::string> server;
     std::optional<int> port;
-    std::vector<std::string> args;  // after the command name
-};
-
-NetworkSettings Network(const Context& context) {
+    for (std::size_t i = 0; i < context.args.size(); ++i) {
+        const auto& arg = context.args[i];
+        if (arg == "--server" && i + 1 < context.args.size()) {
+            server = context.args[++i];
+        } else if (arg == "--port" && i + 1 < context.args.size()) {
+            port = ParsePort(context.args[++i]);
+            if (!port || *port < 5000) {
+                return Fail(context, "The port is a number from 5000 to 65535: " + context.args[i]);
+            }
+        } else {
+            PrintCommandHelp("config", context.err);
+            return 2;
+        }
+    }
+    if (server) {
+        const auto first = server->find_first_not_of(" \t");
+        const auto last = server->find_last_not_of(" \t");
+        *server = first == std::string::npos ? "" : server->substr(first, last - first + 1);
+        if (server->empty() || server->size() > 255) {
+            return Fail(context, "Invalid server address");
+        }
+    }
+    try {
+        auto key = platform::RegistryKey::Create(
+            platform::Hive::CurrentUser,
+            std::string(data::ClientRegistryRoot) + "\\Settings\\Network");
+        if (server) {
+            key.SetString("Server", *server);
+        }
+        if (port) {
+            key.SetDword("Port", static_cast<std::uint32_t>(*port));
+        }
+    } catch (const std::exception& e) {
+        return Fail(context, std::string("Failed to save the settings: ") + e.what());
+    }
     const auto settings = data::ClientSettings::Load();
-    NetworkSettings network{context.server.value_or(settings.server),
-                            static_cast<std::uint16_t>(context.port.value_or(settings.port)),
-                            settings.autoConnect, settings.connectInterval};
-    return network;
+    context.out << "Server: " << (settings.server.empty() ? "(none)" : settings.server) << "\n"
+                << "Port: " << settings.port << "\n";
+    return 0;
 }
 
 // The account to log in with, or an error text.
@@ -300,11 +176,6 @@ std::optional<Account> LoginAccount(const Context& context, std::string& error) 
         return std::nullopt;
     }
     return Account{id, *password, profile->nickname};
-}
-
-int Fail(const Context& context, const std::string& text) {
-    context.err << text << "\n";
-    return 1;
 }
 
 // The wizard's Finish: profile file, remembered password, "CurrentID".
@@ -337,8 +208,12 @@ int AccountCommand(Context& context) {
         PrintCommandHelp("account", context.err);
         return 2;
     }
-    const auto network = Network(context);
-    const AccountServer server{network.server, network.port};
+    std::string error;
+    const auto network = Network(context, error);
+    if (!network) {
+        return Fail(context, error);
+    }
+    const AccountServer server{network->server, network->port};
     try {
         if (context.args[0] == "new") {
             std::string nickname;
@@ -382,7 +257,7 @@ int AccountCommand(Context& context) {
     return 2;
 }
 
-int SendCommand(Context& context, const Account& account) {
+int SendCommand(Context& context, const Account& account, const NetworkSettings& network) {
     if (context.args.empty() || context.args.size() > 2 || !data::IsValidId(context.args[0])) {
         PrintCommandHelp("send", context.err);
         return 2;
@@ -403,7 +278,7 @@ int SendCommand(Context& context, const Account& account) {
         context.err << *refusal;
         return 1;
     }
-    Terminal terminal(context.in, context.out, context.err, account, Network(context));
+    Terminal terminal(context.in, context.out, context.err, account, network);
     if (!terminal.Login()) {
         return 1;
     }
@@ -426,7 +301,7 @@ int SendCommand(Context& context, const Account& account) {
     return 0;
 }
 
-int ListenCommand(Context& context, const Account& account) {
+int ListenCommand(Context& context, const Account& account, const NetworkSettings& network) {
     bool away = false;
     std::string awayText;
     for (std::size_t i = 0; i < context.args.size(); ++i) {
@@ -440,9 +315,9 @@ int ListenCommand(Context& context, const Account& account) {
             return 2;
         }
     }
-    Terminal terminal(context.in, context.out, context.err, account, Network(context));
+    Terminal terminal(context.in, context.out, context.err, account, network);
     terminal.printMessages = true;
-    terminal.awayText = platform::CutUtf8(awayText, Text::AwayTextMax);
+    terminal.SetAwayText(std::string(platform::CutUtf8(awayText, Text::AwayTextMax)));
     if (!terminal.Login()) {
         return 1;
     }
@@ -463,12 +338,12 @@ int ListenCommand(Context& context, const Account& account) {
     return 0;
 }
 
-int StatusCommand(Context& context, const Account& account) {
+int StatusCommand(Context& context, const Account& account, const NetworkSettings& network) {
     if (context.args.size() != 1 || !data::IsValidId(context.args[0])) {
         PrintCommandHelp("status", context.err);
         return 2;
     }
-    Terminal terminal(context.in, context.out, context.err, account, Network(context));
+    Terminal terminal(context.in, context.out, context.err, account, network);
     if (!terminal.Login()) {
         return 1;
     }
@@ -491,28 +366,15 @@ int HistoryCommand(Context& context, const Account& account) {
         PrintCommandHelp("history", context.err);
         return 2;
     }
-    const bool sent = context.args.size() == 2;
     try {
-        auto store = data::MessageStore::Open(
-            account.userId, sent ? data::StoreKind::Sent : data::StoreKind::Received,
-            context.args[0], data::StoreMode::Read, true);
-        for (std::uint32_t i = 0; i < store.Count(); ++i) {
-            const auto message = store.ReadMessage(i);
-            if (message.body.size() < protocol::Size::MessageMin) {
-                continue;
-            }
-            const auto record = protocol::MessageRecord::Decode(message.body);
-            context.out << "[" << data::FormatLocalTime(record.time) << "] "
-                        << (sent ? "to " : "from ") << context.args[0] << ": " << record.body
-                        << "\n";
-        }
+        PrintHistory(account.userId, context.args[0], context.args.size() == 2, context.out);
     } catch (const std::exception& e) {
         return Fail(context, e.what());
     }
     return 0;
 }
 
-int SendFileCommand(Context& context, const Account& account) {
+int SendFileCommand(Context& context, const Account& account, const NetworkSettings& network) {
     std::string description;
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < context.args.size(); ++i) {
@@ -526,7 +388,7 @@ int SendFileCommand(Context& context, const Account& account) {
         PrintCommandHelp("send-file", context.err);
         return 2;
     }
-    Terminal terminal(context.in, context.out, context.err, account, Network(context));
+    Terminal terminal(context.in, context.out, context.err, account, network);
     AccountTransferRecords records(account.userId);
     FileSender sender(terminal.Session(), records, positional[0]);
     if (auto refusal = sender.Open(positional[1]); refusal || (refusal = sender.CheckSend())) {
@@ -535,27 +397,25 @@ int SendFileCommand(Context& context, const Account& account) {
     if (!terminal.Login()) {
         return 1;
     }
-    int shown = -1;
-    const auto result = sender.Run(
-        [&](std::uint64_t done, std::uint32_t size) {
-            const int percent = TransferPercent(done, size);
-            if (percent != shown) {
-                shown = percent;
-                terminal.Print(context.err, "\r" + std::to_string(percent) + "%");
-            }
-        },
-        description);
-    if (shown >= 0) {
-        context.err << "\n";
-    }
+    context.err << "Offering " << sender.FileName() << " (" << sender.Size() << " bytes) to "
+                << positional[0] << "; waiting for the answer ..." << std::endl;
+    ProgressPrinter progress(terminal, context.err, IsTerminal(context.err), "");
+    const auto sent = SendFileWatched(terminal, sender, description, progress, StopRequested);
     terminal.Logout();
-    if (result.end != TransferResult::End::Done) {
-        return Fail(context, result.reason.empty() ? std::string(Text::Canceled) : result.reason);
+    const auto& result = sent.result;
+    if (result.end == TransferResult::End::Done) {
+        return 0;
     }
-    return 0;
+    if (sent.unanswered) {
+        return Fail(context, UnansweredText(positional[0]));
+    }
+    if (sent.interrupted) {
+        return Fail(context, "Interrupted; the offer is withdrawn.");
+    }
+    return Fail(context, result.reason.empty() ? std::string(Text::Canceled) : result.reason);
 }
 
-int ReceiveFilesCommand(Context& context, const Account& account) {
+int ReceiveFilesCommand(Context& context, const Account& account, const NetworkSettings& network) {
     if (!context.args.empty()) {
         PrintCommandHelp("receive-files", context.err);
         return 2;
@@ -568,7 +428,7 @@ int ReceiveFilesCommand(Context& context, const Account& account) {
     if (options.acceptMode == 0) {
         options.acceptMode = 1;
     }
-    Terminal terminal(context.in, context.out, context.err, account, Network(context));
+    Terminal terminal(context.in, context.out, context.err, account, network);
     AccountTransferRecords records(account.userId);
     terminal.onFileRequest = [&](const protocol::FileRequest& request) {
         FileReceiver receiver(records, options, FileOffer::From(request));
@@ -587,7 +447,11 @@ int ReceiveFilesCommand(Context& context, const Account& account) {
             terminal.Print(context.err, *failure + "\n");
             return;
         }
-        const auto result = receiver.Receive({});
+        ProgressPrinter progress(terminal, context.err, IsTerminal(context.err),
+                                 offer.fileName + ": ");
+        const auto result = receiver.Receive(
+            [&](std::uint64_t done, std::uint32_t size) { progress.Update(done, size); });
+        progress.Finish();
         if (result.end == TransferResult::End::Done) {
             terminal.Print(context.out, target->string() + "\n");
         } else {
@@ -605,13 +469,9 @@ int ReceiveFilesCommand(Context& context, const Account& account) {
 
 }  // namespace
 
-void RequestStop() {
-    g_stop = 1;
-}
-
 int RunTlvmsg(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
               std::ostream& err) {
-    g_stop = 0;
+    ClearStop();
     Context context{in, out, err, {}, {}, {}, {}};
     std::size_t i = 0;
     for (; i < args.size(); ++i) {
@@ -623,12 +483,12 @@ int RunTlvmsg(const std::vector<std::string>& args, std::istream& in, std::ostre
             } else if (args[i - 1] == "--server") {
                 context.server = value;
             } else {
-                try {
-                    context.port = std::stoi(value);
-                } catch (const std::exception&) {
+                const auto port = ParsePort(value);
+                if (!port) {
                     err << "Not a port number: " << value << "\n";
                     return 2;
                 }
+                context.port = *port;
             }
         } else {
             break;
@@ -650,34 +510,51 @@ int RunTlvmsg(const std::vector<std::string>& args, std::istream& in, std::ostre
     if (command == "account") {
         return AccountCommand(context);
     }
-    std::string error;
+    if (command == "config") {
+        return ConfigCommand(context);
+    }
     const bool known = command == "send" || command == "listen" || command == "status" ||
-                       command == "history" || command == "send-file" || command == "receive-files";
+                       command == "history" || command == "send-file" ||
+                       command == "receive-files" || command == "interactive";
     if (!known) {
         err << "Unknown command: " << command << "\n";
         PrintUsage(err);
         return 2;
+    }
+    std::string error;
+    if (command == "history") {
+        const auto account = LoginAccount(context, error);
+        return account ? HistoryCommand(context, *account) : Fail(context, error);
+    }
+    // Every other command logs in: the server comes first, since making an account needs it.
+    const auto network = Network(context, error);
+    if (!network) {
+        return Fail(context, error);
     }
     const auto account = LoginAccount(context, error);
     if (!account) {
         return Fail(context, error);
     }
     if (command == "send") {
-        return SendCommand(context, *account);
+        return SendCommand(context, *account, *network);
     }
     if (command == "listen") {
-        return ListenCommand(context, *account);
+        return ListenCommand(context, *account, *network);
     }
     if (command == "status") {
-        return StatusCommand(context, *account);
-    }
-    if (command == "history") {
-        return HistoryCommand(context, *account);
+        return StatusCommand(context, *account, *network);
     }
     if (command == "send-file") {
-        return SendFileCommand(context, *account);
+        return SendFileCommand(context, *account, *network);
     }
-    return ReceiveFilesCommand(context, *account);
+    if (command == "interactive") {
+        if (!context.args.empty()) {
+            PrintCommandHelp("interactive", err);
+            return 2;
+        }
+        return InteractiveCommand(context, *account, *network);
+    }
+    return ReceiveFilesCommand(context, *account, *network);
 }
 
 }  // namespace talvorine::client::cli

@@ -1,107 +1,11 @@
 // tlvmsg from a shell against the real server: one account sends to another that listens,
 // offline delivery at the next listen, and the exit status of a refused send.
 
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <csignal>
-#include <fstream>
-#include <sstream>
-#include <thread>
-
-#include "server_harness.h"
-#include "talvorine/client/data/history_files.h"
-#include "talvorine/platform/registry_store.h"
+#include "tlvmsg_fixture.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-using talvorine::server::testing::ServerHarness;
-using talvorine::server::testing::TempFolder;
-namespace fs = std::filesystem;
-
-struct Result {
-    int status = -1;
-    std::string output;
-};
-
-class Tlvmsg : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.Start()) << server.ConsoleOutput();
-        ::setenv("TALVORINE_CLIENT_HOME", (home.Path() / "client").c_str(), 1);
-    }
-    std::string Command(const std::string& account, const std::string& args) const {
-        std::string command =
-            std::string(TLVMSG_EXE) + " --server 127.0.0.1 --port " + std::to_string(server.Port());
-        if (!account.empty()) {
-            command += " --account " + account;
-        }
-        return command + " " + args;
-    }
-    Result Run(const std::string& account, const std::string& args,
-               const std::string& input = "") const {
-        const auto inputFile = home.Path() / "input";
-        std::ofstream(inputFile) << input;
-        const auto outputFile = home.Path() / "output";
-        const auto command = Command(account, args) + " < '" + inputFile.string() + "' > '" +
-                             outputFile.string() + "' 2>&1";
-        const int raw = std::system(command.c_str());
-        std::ifstream in(outputFile);
-        std::stringstream text;
-        text << in.rdbuf();
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text.str()};
-    }
-    std::string NewAccount(const std::string& nickname) {
-        const auto result = Run("", "account new --nickname " + nickname, "secret7\n");
-        EXPECT_EQ(result.status, 0) << result.output;
-        return result.output.substr(0, 8);
-    }
-    // `tlvmsg listen` in the background until Stop.
-    struct Listener {
-        pid_t pid = -1;
-        fs::path output;
-    };
-    Listener Listen(const std::string& account, const std::string& extra = "") {
-        return Background(account, "listen " + extra, "Listening as");
-    }
-    // Any long-running command, until `ready` appears in its output.
-    Listener Background(const std::string& account, const std::string& args,
-                        const std::string& ready) {
-        Listener listener{-1, home.Path() / ("background-" + account)};
-        const auto pidFile = home.Path() / "pid";
-        const auto command = Command(account, args) + " > '" + listener.output.string() +
-                             "' 2>&1 < /dev/null & echo $! > '" + pidFile.string() + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-        std::ifstream(pidFile) >> listener.pid;
-        EXPECT_TRUE(WaitFor(listener, ready));
-        return listener;
-    }
-    static std::string Text(const Listener& listener) {
-        std::ifstream in(listener.output);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    static bool WaitFor(const Listener& listener, const std::string& text) {
-        for (int i = 0; i < 200; ++i) {
-            if (Text(listener).find(text) != std::string::npos) {
-                return true;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-    static void Stop(const Listener& listener) {
-        ::kill(listener.pid, SIGINT);
-        for (int i = 0; i < 200 && ::kill(listener.pid, 0) == 0; ++i) {
-            std::this_thread::sleep_for(50ms);
-        }
-    }
-
-    ServerHarness server;
-    TempFolder home{"tlv-cli"};
-};
+using namespace tlvmsg_testing;
 
 TEST_F(Tlvmsg, LiveAndOfflineMessagesAndARefusedSend) {
     const auto alice = NewAccount("Alice");
@@ -198,8 +102,9 @@ TEST_F(Tlvmsg, SendFileToAReceiverWithBothTransferRecords) {
     EXPECT_EQ(
         Run(alice, "send-file " + bob + " '" + (home.Path() / "missing").string() + "'").output,
         "Failed to open this file\n");
-    EXPECT_EQ(Run(alice, "send-file " + bob + " '" + file.string() + "'").output,
-              "Failed: User is not on-line\n");
+    const auto offline = Run(alice, "send-file " + bob + " '" + file.string() + "'");
+    EXPECT_EQ(offline.output, "Offering report.txt (10000 bytes) to " + bob +
+                                  "; waiting for the answer ...\nFailed: User is not on-line\n");
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "talvorine/mailpoll/ui/column_sharing.h"
 #include "talvorine/mailpoll/ui/message_box.h"
 
 namespace talvorine::mailpoll::ui {
@@ -49,9 +51,16 @@ CDlgMailList::CDlgMailList(MailAccount account, std::function<void()> stopRetrie
     m_list->setHeaderLabels({tr("From"), tr("Subject"), tr("Size"), tr("Date")});
     m_list->setColumnWidth(FromColumn, 150);
     m_list->setColumnWidth(SubjectColumn, 150);
-    m_list->setColumnWidth(SizeColumn, 50);
-    m_list->setColumnWidth(DateColumn, 140);
+    // Size and Date as wide as their usual texts need in this font ("%.03f KB", a date with
+    // its zone), never narrower than their classic widths.
+    const auto fits = [this](const char* text, int atLeast) {
+        return std::max(atLeast,
+                        m_list->fontMetrics().horizontalAdvance(QString::fromLatin1(text)) + 16);
+    };
+    m_list->setColumnWidth(SizeColumn, fits("99999.999 KB", 50));
+    m_list->setColumnWidth(DateColumn, fits("Wed, 28 Dec 2026 10:03:10 +0100", 140));
     m_list->headerItem()->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+    new ColumnSharing(m_list, {FromColumn, SubjectColumn});
 
     connect(m_deleteSelected, &QPushButton::clicked, this, &CDlgMailList::DeleteSelected);
     connect(m_deleteAll, &QPushButton::clicked, this, &CDlgMailList::DeleteAll);
@@ -72,7 +81,12 @@ CDlgMailList::CDlgMailList(MailAccount account, std::function<void()> stopRetrie
     layout->addWidget(m_caption);
     layout->addWidget(m_list);
     layout->addLayout(buttons);
-    resize(540, 360);
+    // Room for every column at its starting width (and the list's frame and scroll bar).
+    int columns = 0;
+    for (int column = FromColumn; column <= DateColumn; ++column) {
+        columns += m_list->columnWidth(column);
+    }
+    resize(std::max(540, columns + 60), 360);
     UpdateCaption();
 }
 
@@ -89,7 +103,7 @@ QString CDlgMailList::ShownFrom(const QString& from) {
 }
 
 QString CDlgMailList::ShownSize(std::uint32_t bytes) {
-    return QString::asprintf("%.03f", static_cast<double>(bytes) / 1024.0);
+    return QString::asprintf("%.03f KB", static_cast<double>(bytes) / 1024.0);
 }
 
 void CDlgMailList::SetMessageCount(std::uint32_t count) {

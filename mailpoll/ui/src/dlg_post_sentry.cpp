@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "talvorine/mailpoll/mail_programs.h"
+#include "talvorine/mailpoll/ui/column_sharing.h"
 #include "talvorine/mailpoll/ui/dlg_mail_account.h"
 #include "talvorine/mailpoll/ui/dlg_mail_list.h"
 #include "talvorine/mailpoll/ui/message_box.h"
@@ -69,6 +70,8 @@ CDlgPostSentry::CDlgPostSentry(MailStore store, PostSentrySettings settings,
     m_list->setHeaderLabels({tr("Title"), tr("Count"), tr("Status")});
     m_list->setColumnWidth(TitleColumn, 140);
     m_list->setColumnWidth(CountColumn, 60);
+    m_list->setColumnWidth(StatusColumn, 200);
+    new ColumnSharing(m_list, {TitleColumn, StatusColumn});
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, [this] { ViewMail(); });
 
@@ -91,7 +94,7 @@ CDlgPostSentry::CDlgPostSentry(MailStore store, PostSentrySettings settings,
     layout->addLayout(options);
     layout->addWidget(m_popup);
     setCentralWidget(central);
-    resize(420, 300);
+    resize(500, 300);  // room for a server's refusal in the Status column
 
     BuildMenus();
     BuildTray();

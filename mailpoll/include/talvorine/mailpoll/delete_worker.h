@@ -19,6 +19,8 @@ inline constexpr std::string_view Connecting = "Connecting ...";
 inline constexpr std::string_view ConnectionFailed = "Connection failed.";
 inline constexpr std::string_view Failed = "Failed to delete mail";
 std::string Deleting(std::size_t deleted, std::size_t total);  // "Deleting %d/%d"
+// The server answered the greeting or the login with a refusal (`reply`, its own line).
+std::string LoginRefused(const std::string& reply);
 }  // namespace DeleteStatus
 
 // Called on the worker's thread; each call returns once the window has taken it over.
