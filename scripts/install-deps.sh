@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   clang-format
   xvfb xauth imagemagick xdotool openbox
+  unrtf  # a second RTF reader: the RTF tests check what our writer produces with it
 )
 
 if [[ $(id -u) -eq 0 ]]; then
