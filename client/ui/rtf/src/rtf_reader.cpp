@@ -250,6 +250,7 @@ private:
             state_.destination = Destination::FontTable;
             entryFont_ = -1;
             entryName_.clear();
+            entryFamily_.clear();
             return;
         }
         if (name == "colortbl") {
@@ -431,7 +432,9 @@ private:
             case Destination::Skip:
                 return;
             case Destination::FontTable:
-                if (byte == ';') {
+                if (skipFallback_ > 0) {
+                    --skipFallback_;
+                } else if (byte == ';') {
                     CommitFont();
                 } else {
                     entryName_ += byte;
@@ -578,7 +581,19 @@ private:
 
     // --- font and colour tables -------------------------------------------------------------
     void FontTableWord(std::string_view name, std::optional<long long> parameter) {
-        if (name == "f") {
+        if (skipFallback_ > 0) {
+            --skipFallback_;
+            return;
+        }
+        if (name == "u" && parameter) {
+            // A font name with characters outside its code page.
+            DecodeFontName();
+            const int value = Clamp(*parameter, -32768, 65535);
+            entryFamily_ += QChar(static_cast<char16_t>(value < 0 ? value + 65536 : value));
+            skipFallback_ = state_.unicodeSkip;
+        } else if (name == "uc") {
+            state_.unicodeSkip = Clamp(parameter.value_or(1), 0, Limits::MaxUnicodeSkip);
+        } else if (name == "f") {
             CommitFont();
             entryFont_ = Clamp(parameter.value_or(0), 0, 1 << 30);
             entryCharset_ = -1;
@@ -589,17 +604,22 @@ private:
 
     void CommitFont() {
         if (entryFont_ >= 0 && fonts_.size() < static_cast<std::size_t>(Limits::MaxFonts)) {
-            QString family;
-            Decoder(detail::CodePageForCharset(entryCharset_, ansiCodePage_))
-                .Decode(entryName_, family);
-            family = family.trimmed();
+            DecodeFontName();
+            const QString family = entryFamily_.trimmed();
             if (!family.isEmpty() || fonts_.find(entryFont_) == fonts_.end()) {
                 fonts_[entryFont_] = FontEntry{family, entryCharset_};
             }
         }
         entryName_.clear();
+        entryFamily_.clear();
         entryFont_ = -1;
         entryCharset_ = -1;
+    }
+
+    void DecodeFontName() {
+        Decoder(detail::CodePageForCharset(entryCharset_, ansiCodePage_))
+            .Decode(entryName_, entryFamily_);
+        entryName_.clear();
     }
 
     void ColorTableWord(std::string_view name, std::optional<long long> parameter) {
@@ -658,7 +678,8 @@ private:
     std::map<int, FontEntry> fonts_;
     int entryFont_ = -1;
     int entryCharset_ = -1;
-    std::string entryName_;
+    std::string entryName_;  // bytes in the font's code page not yet decoded
+    QString entryFamily_;
     std::vector<QColor> colors_;
     int red_ = 0;
     int green_ = 0;

@@ -137,10 +137,14 @@ private:
     RunAttributes Attributes(const QTextCharFormat& format) {
         RunAttributes run;
         run.font = FontIndex(Family(format));
-        const double points =
-            format.hasProperty(QTextFormat::FontPointSize) && format.fontPointSize() > 0
-                ? format.fontPointSize()
-                : options_.defaultPointSize;
+        double points = options_.defaultPointSize;
+        if (format.hasProperty(QTextFormat::FontPointSize) && format.fontPointSize() > 0) {
+            points = format.fontPointSize();
+        } else if (format.hasProperty(QTextFormat::FontPixelSize) &&
+                   format.intProperty(QTextFormat::FontPixelSize) > 0) {
+            // Text pasted from a web page is sized in pixels: 96 to the inch, 72 points.
+            points = format.intProperty(QTextFormat::FontPixelSize) * 0.75;
+        }
         run.halfPoints = std::clamp(static_cast<int>(std::lround(points * 2)),
                                     2 * Limits::MinPointSize, 2 * Limits::MaxPointSize);
         run.bold =

@@ -107,6 +107,17 @@ TEST(RtfReaderCodePages, BytesFollowTheDocumentAndFontCodePages) {
     EXPECT_EQ(ReadRtfToPlainText("{\\rtf1\\ansi\\ansicpg932 \\'93}"), "\xEF\xBF\xBD");
 }
 
+TEST(RtfReaderCodePages, FontNamesInTheirOwnCodePageOrAsUnicode) {
+    QTextDocument document;
+    ReadRtf(
+        "{\\rtf1\\ansi{\\fonttbl{\\f0\\fnil\\fcharset128 \\'82\\'6c\\'82\\'72 \\'83\\'53"
+        "\\'83\\'56\\'83\\'62\\'83\\'4e;}{\\f1\\fnil Caf\\u233\\'e9 {\\*\\falt Cafe};}}"
+        "\\f0 gothic\\f1 cafe}",
+        document);
+    EXPECT_EQ(FamilyOf(FormatOf(document, "gothic")), U("ＭＳ ゴシック"));
+    EXPECT_EQ(FamilyOf(FormatOf(document, "cafe")), U("Café"));
+}
+
 TEST(RtfReaderText, ParagraphsLinesTabsAndSpecialCharacters) {
     EXPECT_EQ(ReadRtfToPlainText("{\\rtf1 one\\par two\\par}"), "one\ntwo");
     // Empty paragraphs between and after text are kept; only the closing \par adds none.

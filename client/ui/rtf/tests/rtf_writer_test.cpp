@@ -144,6 +144,25 @@ TEST(RtfWriter, EveryPropertyComesBack) {
     EXPECT_EQ(WriteRtf(back), rtf);
 }
 
+TEST(RtfWriter, FontNamesAndPixelSizes) {
+    QTextDocument document;
+    QTextCursor cursor(&document);
+    QTextCharFormat accented;
+    accented.setFontFamilies({U("Café Sans")});
+    cursor.insertText("accented", accented);
+    QTextCharFormat pixels;
+    pixels.setProperty(QTextFormat::FontPixelSize, 16);
+    cursor.insertText(" pixels", pixels);
+    const std::string rtf = WriteRtf(document);
+    EXPECT_NE(rtf.find("{\\f1\\fnil\\fcharset0 Caf\\u233\\'e9 Sans;}"), std::string::npos) << rtf;
+    EXPECT_NE(rtf.find("\\fs24  pixels"), std::string::npos) << rtf;
+
+    QTextDocument back;
+    ReadRtf(rtf, back);
+    EXPECT_EQ(FamilyOf(FormatOf(back, "accented")), U("Café Sans"));
+    EXPECT_DOUBLE_EQ(FormatOf(back, "pixels").fontPointSize(), 12.0);
+}
+
 TEST(RtfWriter, EmptyDocumentAndTrailingEmptyParagraphs) {
     QTextDocument empty;
     QTextDocument back;
