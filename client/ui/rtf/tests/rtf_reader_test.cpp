@@ -204,8 +204,9 @@ TEST(RtfReaderInput, TextThatIsNotRtfIsPlainText) {
     EXPECT_EQ(ReadRtfToPlainText("plain café"), "plain café");
 
     QTextDocument document;
-    ReadRtf("line one\nline {two}", document);
-    EXPECT_EQ(document.toPlainText(), U("line one\nline {two}"));
+    ReadRtf("line one\r\nline {two}\nthree", document);
+    EXPECT_EQ(document.toPlainText(), U("line one\nline {two}\nthree"));
+    EXPECT_EQ(document.blockCount(), 3);
     ReadRtf("", document);
     EXPECT_TRUE(document.isEmpty());
 }
