@@ -11,6 +11,7 @@
 #include <QTextDocument>
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <map>
 #include <memory>
 #include <optional>
@@ -651,16 +652,9 @@ private:
     static bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
     static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
     static int HexValue(char c) {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        return -1;
+        int value = -1;  // left as it is when `c` is not a hex digit
+        std::from_chars(&c, &c + 1, value, 16);
+        return value;
     }
 
     std::string_view in_;
