@@ -132,6 +132,7 @@ TEST(RtfFuzz, RandomRtfIsReadSafely) {
 
 TEST(RtfFuzz, MutatedRtfFromOtherProgramsIsReadSafely) {
     std::vector<std::string> seeds = {testing::Fixture("abiword_formats.rtf"),
+                                      testing::Fixture("libreoffice_formats.rtf"),
                                       testing::Fixture("pandoc_document.rtf")};
     QTextDocument sample;
     QTextCursor cursor(&sample);

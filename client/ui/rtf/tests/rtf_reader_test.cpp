@@ -23,20 +23,19 @@ QString U(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-TEST(RtfReaderFixtures, AbiWordKeepsTextAndFormatting) {
-    QTextDocument document;
-    ReadRtf(Fixture("abiword_formats.rtf"), document);
+// AbiWord and LibreOffice wrote the same page (fixtures/formats.html), each in its own way.
+void ExpectFormatsPage(const QTextDocument& document, const QString& arialFamily) {
     const std::string plain = PlainOf(document);
-
     EXPECT_EQ(plain.rfind("Plain Courier New ten point.\n", 0), 0u) << plain;
     EXPECT_NE(plain.find("Bold italic underlined struck out and bold italic.\n"),
               std::string::npos);
     EXPECT_NE(plain.find("Non-ASCII: café, Grüße, € 5 — “quoted”, Ελληνικά, Русский, 日本語."),
               std::string::npos)
         << plain;
-    // The style sheet, the document information and the \* groups show nothing.
-    EXPECT_EQ(plain.find("Heading"), std::string::npos);
-    EXPECT_EQ(plain.find("Normal"), std::string::npos);
+    // Style sheets, document information and the \* groups show nothing.
+    for (const char* hidden : {"Heading", "Normal", "Default Page Style", "LibreOffice"}) {
+        EXPECT_EQ(plain.find(hidden), std::string::npos) << hidden;
+    }
 
     const QTextCharFormat courier = FormatOf(document, "Plain Courier");
     EXPECT_EQ(FamilyOf(courier), "Courier New");
@@ -56,11 +55,28 @@ TEST(RtfReaderFixtures, AbiWordKeepsTextAndFormatting) {
     const QTextCharFormat big = FormatOf(document, "big blue Arial");
     EXPECT_EQ(big.foreground().color(), QColor(0, 0, 255));
     EXPECT_DOUBLE_EQ(big.fontPointSize(), 16.0);
-    EXPECT_EQ(FamilyOf(big), "Nimbus Roman");
+    EXPECT_EQ(FamilyOf(big), arialFamily);
     EXPECT_FALSE(FormatOf(document, "yellow").hasProperty(QTextFormat::ForegroundBrush));
 
     EXPECT_EQ(AlignmentOf(document, "Centred paragraph"), Qt::AlignHCenter);
     EXPECT_EQ(AlignmentOf(document, "Red text"), Qt::AlignLeft);
+}
+
+TEST(RtfReaderFixtures, AbiWordKeepsTextAndFormatting) {
+    QTextDocument document;
+    ReadRtf(Fixture("abiword_formats.rtf"), document);
+    ExpectFormatsPage(document, "Nimbus Roman");
+}
+
+TEST(RtfReaderFixtures, LibreOfficeKeepsTextAndFormatting) {
+    QTextDocument document;
+    ReadRtf(Fixture("libreoffice_formats.rtf"), document);
+    ExpectFormatsPage(document, "Arial");
+    EXPECT_EQ(FormatOf(document, "yellow").background().color(), QColor(255, 255, 0));
+    // \plain returns to the document's default font, \deff3.
+    EXPECT_EQ(FamilyOf(FormatOf(document, "Red text")), "DejaVu Serif");
+    // The closing \par adds no empty paragraph.
+    EXPECT_EQ(document.blockCount(), 5);
 }
 
 TEST(RtfReaderFixtures, PandocKeepsTextFormattingAndLinkText) {
