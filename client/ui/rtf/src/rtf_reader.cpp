@@ -34,6 +34,7 @@ struct CharState {
     bool strike = false;
     int foreground = 0;  // colour table index; 0 the automatic colour
     int background = 0;
+    bool hidden = false;  // \v: text the writer meant no reader to show
     bool operator==(const CharState&) const = default;
 };
 
@@ -302,6 +303,8 @@ private:
             chars.bold = on;
         } else if (name == "i") {
             chars.italic = on;
+        } else if (name == "v") {
+            chars.hidden = on;
         } else if (name == "strike" || name == "striked") {
             chars.strike = on;
         } else if (name == "ulnone") {
@@ -453,7 +456,8 @@ private:
             --skipFallback_;
             return;
         }
-        if (byte == '\0' || (static_cast<unsigned char>(byte) < 0x20 && byte != '\t')) {
+        if (state_.chars.hidden || byte == '\0' ||
+            (static_cast<unsigned char>(byte) < 0x20 && byte != '\t')) {
             return;
         }
         StartText();
@@ -461,6 +465,9 @@ private:
     }
 
     void Char(char16_t c) {
+        if (state_.chars.hidden) {
+            return;
+        }
         StartText();
         DecodePending();
         run_ += QChar(c);

@@ -168,6 +168,8 @@ TEST(RtfReaderTolerance, UnknownDestinationsAndWordsAreSkipped) {
                                  "a\\madeupword42 b{\\pict\\pngblip 89504e47}c"
                                  "{\\stylesheet{\\s0 Normal;}}{\\info{\\title T}}d}"),
               "abcd");
+    // Hidden text (\v) is not shown.
+    EXPECT_EQ(ReadRtfToPlainText("{\\rtf1 a{\\v hidden\\u233?}b\\v c\\v0 d}"), "abd");
     // An unknown destination without \* is text, as the format asks.
     EXPECT_EQ(ReadRtfToPlainText("{\\rtf1 {\\newthing shown}}"), "shown");
     // Binary data is skipped whatever it holds, and never past the end.
