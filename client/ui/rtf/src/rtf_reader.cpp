@@ -293,8 +293,7 @@ private:
             Char(u'\t');
         } else if (name == "u") {
             if (parameter) {
-                const int value = Clamp(*parameter, -32768, 65535);
-                Char(static_cast<char16_t>(value < 0 ? value + 65536 : value));
+                UnicodeChar(Utf16Unit(*parameter));
                 skipFallback_ = state_.unicodeSkip;
             }
         } else if (name == "uc") {
@@ -350,6 +349,25 @@ private:
         } else if (name == "pca") {
             ansiCodePage_ = 850;
         } else if (const char16_t c = SpecialCharacter(name); c != 0) {
+            Char(c);
+        }
+    }
+
+    // \uN takes a signed 16-bit value: -1 is U+FFFF.
+    static char16_t Utf16Unit(long long parameter) {
+        const int value = Clamp(parameter, -32768, 65535);
+        return static_cast<char16_t>(value < 0 ? value + 65536 : value);
+    }
+
+    // A character named by number may be one the document itself uses as a mark (a paragraph
+    // or frame boundary, an object): those become what they mean or nothing, as bytes do.
+    void UnicodeChar(char16_t c) {
+        if (c == QChar::ParagraphSeparator) {
+            Paragraph();
+        } else if ((c < 0x20 && c != u'\t') || c == QChar::ObjectReplacementCharacter ||
+                   c == 0xFDD0 || c == 0xFDD1) {
+            return;
+        } else {
             Char(c);
         }
     }
@@ -596,8 +614,7 @@ private:
         if (name == "u" && parameter) {
             // A font name with characters outside its code page.
             DecodeFontName();
-            const int value = Clamp(*parameter, -32768, 65535);
-            entryFamily_ += QChar(static_cast<char16_t>(value < 0 ? value + 65536 : value));
+            entryFamily_ += QChar(Utf16Unit(*parameter));
             skipFallback_ = state_.unicodeSkip;
         } else if (name == "uc") {
             state_.unicodeSkip = Clamp(parameter.value_or(1), 0, Limits::MaxUnicodeSkip);

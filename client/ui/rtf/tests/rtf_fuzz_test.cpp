@@ -38,7 +38,7 @@ constexpr std::array<const char*, 44> Tokens = {
 std::string RandomNumber(std::mt19937& random) {
     switch (random() % 5) {
         case 0:
-            return std::to_string(random() % 10);
+            return std::to_string(random() % 40);
         case 1:
             return std::to_string(static_cast<int>(random() % 70000) - 35000);
         case 2:

@@ -159,6 +159,9 @@ TEST(RtfReaderText, UnicodeAndFallbacks) {
     EXPECT_EQ(ReadRtfToPlainText("{\\rtf1 \\u-30050?\\u-10179?\\u-8704?}"), "語😀");
     // A fallback is skipped only inside its group.
     EXPECT_EQ(ReadRtfToPlainText("{\\rtf1\\uc3 {\\u233}abc}"), "éabc");
+    // Characters the document uses as its own marks are not taken as text.
+    EXPECT_EQ(ReadRtfToPlainText("{\\rtf1 a\\u13?b\\u0?c\\u-560?\\u-4?d\\u8233?e\\u9?}"),
+              "abcd\ne\t");
     // A control word counts as one fallback character.
     EXPECT_EQ(ReadRtfToPlainText("{\\rtf1 \\u233\\bullet x}"), "éx");
 }
