@@ -77,9 +77,10 @@ int Clamp(long long value, int low, int high) {
 // Where the parsed text goes: a document through a cursor, or plain text.
 class Output {
 public:
-    explicit Output(QTextDocument* document) : document_(document) {
-        if (document_ != nullptr) {
-            cursor_.emplace(document_);
+    // Without a document, the text is collected as plain text.
+    explicit Output(QTextDocument* document) {
+        if (document != nullptr) {
+            cursor_.emplace(document);
             cursor_->beginEditBlock();
         }
     }
@@ -121,7 +122,6 @@ public:
     QString& Plain() { return plain_; }
 
 private:
-    QTextDocument* document_;
     std::optional<QTextCursor> cursor_;
     Qt::Alignment alignment_ = Qt::AlignLeft;
     QString plain_;
@@ -245,7 +245,11 @@ private:
         }
         if (starred ||
             std::binary_search(SkippedDestinations.begin(), SkippedDestinations.end(), name)) {
-            state_.destination = Destination::Skip;
+            // A destination is a group of its own; one named loose in the document's group
+            // must not swallow the rest of the document.
+            if (stack_.size() > 1) {
+                state_.destination = Destination::Skip;
+            }
             return;
         }
         if (name == "fonttbl") {

@@ -171,6 +171,8 @@ TEST(RtfReaderTolerance, UnknownDestinationsAndWordsAreSkipped) {
                                  "a\\madeupword42 b{\\pict\\pngblip 89504e47}c"
                                  "{\\stylesheet{\\s0 Normal;}}{\\info{\\title T}}d}"),
               "abcd");
+    // A destination word loose in the document's own group does not hide the rest.
+    EXPECT_EQ(ReadRtfToPlainText("{\\rtf1 a\\*\\foo b\\pict c}"), "abc");
     // Hidden text (\v) is not shown.
     EXPECT_EQ(ReadRtfToPlainText("{\\rtf1 a{\\v hidden\\u233?}b\\v c\\v0 d}"), "abd");
     // An unknown destination without \* is text, as the format asks.
