@@ -1,6 +1,7 @@
 // The RTF codec on what the client sends and shows: writing and reading a message as large as a
-// record allows (just under 32 KB of RTF), and a history page of 1,000 ordinary messages written
-// and read one by one into the same document, as the history pane does when it shows them.
+// record allows (just under 32 KB of RTF), a history page of 1,000 ordinary messages written
+// and read one by one into the same document, as the history pane does when it shows them, and
+// the slowest 32 KB inputs for the reader.
 
 #include <benchmark/benchmark.h>
 
@@ -146,6 +147,29 @@ void BM_ReadHistoryPage(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 BENCHMARK(BM_ReadHistoryPage)->Unit(benchmark::kMillisecond);
+
+// The slowest 32 KB inputs found for the reader: a run per character (each a format change
+// for the document) and a paragraph per five bytes.
+std::string WorstCase(int kind) {
+    const std::string unit = kind == 0 ? "{\\b a}b" : "\\par ";
+    std::string rtf = "{\\rtf1 ";
+    while (rtf.size() + unit.size() < LargestMessage) {
+        rtf += unit;
+    }
+    return rtf;
+}
+
+void BM_ReadWorstCase32K(benchmark::State& state) {
+    const std::string rtf = WorstCase(static_cast<int>(state.range(0)));
+    QTextDocument document;
+    for (auto _ : state) {
+        ReadRtf(rtf, document);
+        benchmark::DoNotOptimize(document.characterCount());
+    }
+    state.SetLabel(state.range(0) == 0 ? "a run per character" : "a paragraph per 5 bytes");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * rtf.size()));
+}
+BENCHMARK(BM_ReadWorstCase32K)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
