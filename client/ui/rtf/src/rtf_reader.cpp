@@ -35,10 +35,11 @@ struct CharState {
     int foreground = 0;  // colour table index; 0 the automatic colour
     int background = 0;
     bool hidden = false;  // \v: text the writer meant no reader to show
+    int link = -1;        // index of the hyperlink the text shows; -1 none
     bool operator==(const CharState&) const = default;
 };
 
-enum class Destination { Text, Skip, FontTable, ColorTable };
+enum class Destination { Text, Skip, FontTable, ColorTable, FieldInstruction };
 
 struct GroupState {
     CharState chars;
@@ -53,22 +54,80 @@ struct FontEntry {
 };
 
 // Destinations whose content is not document text. Sorted for binary search.
-constexpr std::array<std::string_view, 48> SkippedDestinations = {
-    "annotation", "atnauthor",  "atndate",  "atnicn",
-    "atnid",      "atnparent",  "atnref",   "atntime",
-    "atrfend",    "atrfstart",  "author",   "bkmkend",
-    "bkmkstart",  "buptim",     "comment",  "creatim",
-    "doccomm",    "docvar",     "filetbl",  "fldinst",
-    "footer",     "footerf",    "footerl",  "footerr",
-    "footnote",   "header",     "headerf",  "headerl",
-    "headerr",    "info",       "keywords", "listoverridetable",
-    "listtable",  "nonshppict", "object",   "operator",
-    "pict",       "printim",    "revtbl",   "revtim",
-    "rsidtbl",    "stylesheet", "subject",  "tc",
-    "template",   "title",      "txe",      "xe"};
+constexpr std::array<std::string_view, 47> SkippedDestinations = {"annotation",
+                                                                  "atnauthor",
+                                                                  "atndate",
+                                                                  "atnicn",
+                                                                  "atnid",
+                                                                  "atnparent",
+                                                                  "atnref",
+                                                                  "atntime",
+                                                                  "atrfend",
+                                                                  "atrfstart",
+                                                                  "author",
+                                                                  "bkmkend",
+                                                                  "bkmkstart",
+                                                                  "buptim",
+                                                                  "comment",
+                                                                  "creatim",
+                                                                  "doccomm",
+                                                                  "docvar",
+                                                                  "filetbl",
+                                                                  "footer",
+                                                                  "footerf",
+                                                                  "footerl",
+                                                                  "footerr",
+                                                                  "footnote",
+                                                                  "header",
+                                                                  "headerf",
+                                                                  "headerl",
+                                                                  "headerr",
+                                                                  "info",
+                                                                  "keywords",
+                                                                  "listoverridetable",
+                                                                  "listtable",
+                                                                  "nonshppict",
+                                                                  "object",
+                                                                  "operator",
+                                                                  "pict",
+                                                                  "printim",
+                                                                  "revtbl",
+                                                                  "revtim",
+                                                                  "rsidtbl",
+                                                                  "stylesheet",
+                                                                  "subject",
+                                                                  "tc",
+                                                                  "template",
+                                                                  "title",
+                                                                  "txe",
+                                                                  "xe"};
 static_assert(std::is_sorted(SkippedDestinations.begin(), SkippedDestinations.end()));
 
 constexpr int MaxCodePageDecoders = 16;
+// A field instruction longer than this is no hyperlink of ours; links past the count are text.
+constexpr std::size_t MaxFieldInstruction = 2048;
+constexpr std::size_t MaxLinks = 1024;
+
+// The target of a HYPERLINK field instruction, when it is one a click may open: web and mail
+// addresses only, so that friendly text cannot hide a file or a program to run.
+QString HyperlinkTarget(const QString& instruction) {
+    const QString text = instruction.trimmed();
+    if (!text.startsWith(QLatin1String("HYPERLINK"), Qt::CaseInsensitive)) {
+        return {};
+    }
+    QString target = text.mid(9).trimmed();
+    if (target.startsWith(QLatin1Char('"'))) {
+        target = target.mid(1).section(QLatin1Char('"'), 0, 0);
+    } else {
+        target = target.section(QLatin1Char(' '), 0, 0);
+    }
+    for (const char* scheme : {"http://", "https://", "ftp://", "mailto:"}) {
+        if (target.startsWith(QLatin1String(scheme), Qt::CaseInsensitive)) {
+            return target;
+        }
+    }
+    return {};
+}
 
 int Clamp(long long value, int low, int high) {
     return static_cast<int>(std::clamp<long long>(value, low, high));
@@ -241,6 +300,24 @@ private:
             return;
         }
         if (overflow_ > 0 || state_.destination == Destination::Skip) {
+            return;
+        }
+        if (name == "fldinst" && stack_.size() > 1) {
+            state_.destination = Destination::FieldInstruction;
+            fieldInstruction_.clear();
+            return;
+        }
+        if (name == "fldrslt") {
+            // The field's result is text; a hyperlink field makes it a link.
+            const QString target = HyperlinkTarget(QString::fromLatin1(fieldInstruction_));
+            fieldInstruction_.clear();
+            if (!target.isEmpty() && links_.size() < MaxLinks) {
+                links_.push_back(target);
+                state_.chars.link = static_cast<int>(links_.size() - 1);
+            }
+            return;
+        }
+        if (state_.destination == Destination::FieldInstruction) {
             return;
         }
         if (starred ||
@@ -471,6 +548,11 @@ private:
                     CommitColor();
                 }
                 return;
+            case Destination::FieldInstruction:
+                if (fieldInstruction_.size() < MaxFieldInstruction) {
+                    fieldInstruction_ += byte;
+                }
+                return;
             case Destination::Text:
                 break;
         }
@@ -563,6 +645,10 @@ private:
         }
         if (chars.halfPoints > 0) {
             format.setFontPointSize(chars.halfPoints / 2.0);
+        }
+        if (chars.link >= 0) {
+            format.setAnchor(true);
+            format.setAnchorHref(links_[static_cast<std::size_t>(chars.link)]);
         }
         if (chars.bold) {
             format.setFontWeight(QFont::Bold);
@@ -703,6 +789,8 @@ private:
     std::string entryName_;  // bytes in the font's code page not yet decoded
     QString entryFamily_;
     std::vector<QColor> colors_;
+    std::string fieldInstruction_;
+    std::vector<QString> links_;
     int red_ = 0;
     int green_ = 0;
     int blue_ = 0;

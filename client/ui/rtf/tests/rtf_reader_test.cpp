@@ -101,7 +101,11 @@ TEST(RtfReaderFixtures, PandocKeepsTextFormattingAndLinkText) {
     EXPECT_TRUE(FormatOf(document, "italic").fontItalic());
     EXPECT_TRUE(FormatOf(document, "struck").fontStrikeOut());
     EXPECT_EQ(FamilyOf(FormatOf(document, "code")), "Courier");
-    EXPECT_TRUE(FormatOf(document, "the office wiki").fontUnderline());
+    const QTextCharFormat link = FormatOf(document, "the office wiki");
+    EXPECT_TRUE(link.fontUnderline());
+    EXPECT_TRUE(link.isAnchor());
+    EXPECT_EQ(link.anchorHref(), "http://intranet.example/wiki");
+    EXPECT_FALSE(FormatOf(document, "A link").isAnchor());
 }
 
 // What the rich-edit control writes: \ansicpgN, \fcharsetN fonts and \'hh bytes.
@@ -242,6 +246,24 @@ TEST(RtfReaderInput, ReplacesTheDocumentAndKeepsItsUndoSetting) {
     EXPECT_EQ(document.toPlainText(), U("new"));
     EXPECT_TRUE(document.isUndoRedoEnabled());
     EXPECT_FALSE(document.isUndoAvailable());
+}
+
+// Hyperlink fields show their result as a link, but only to web and mail addresses: friendly
+// text must not hide a file or a program.
+TEST(RtfReaderFormat, HyperlinkFieldsBecomeLinks) {
+    QTextDocument document;
+    ReadRtf(
+        "{\\rtf1 {\\field{\\*\\fldinst {HYPERLINK \"mailto:ann@example.org\" }}{\\fldrslt "
+        "{mail Ann}}} {\\field{\\*\\fldinst HYPERLINK \"file:///etc/passwd\"}{\\fldrslt "
+        "report}} {\\field{\\fldinst HYPERLINK https://example.org/a}{\\fldrslt web}} "
+        "{\\field{\\*\\fldinst PAGE}{\\fldrslt 7}} after}",
+        document);
+    EXPECT_EQ(document.toPlainText(), U("mail Ann report web 7 after"));
+    EXPECT_EQ(FormatOf(document, "mail Ann").anchorHref(), "mailto:ann@example.org");
+    EXPECT_EQ(FormatOf(document, "web").anchorHref(), "https://example.org/a");
+    for (const char* text : {"report", "7", "after"}) {
+        EXPECT_FALSE(FormatOf(document, text).isAnchor()) << text;
+    }
 }
 
 TEST(RtfReaderFormat, ResetsAndToggles) {
