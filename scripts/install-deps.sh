@@ -13,6 +13,7 @@ packages=(
   xvfb xauth imagemagick xdotool openbox
   samba samba-common-bin libnss-wrapper
   libgmime-3.0-dev scdoc dpkg-dev dovecot-pop3d
+  unrtf  # a second RTF reader: the RTF tests check what our writer produces with it
 )
 
 if [[ $(id -u) -eq 0 ]]; then
