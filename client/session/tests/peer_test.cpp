@@ -187,7 +187,7 @@ TEST(Chat, ServerRefusalShowsItsTextAndCancelWakesAWaitingRequester) {
     EXPECT_TRUE(requested.get().cancelled);
 }
 
-TEST(Chat, LongLinesGoInPiecesAndAGarbagePeerEndsTheChatWithTheFramingText) {
+TEST(Chat, OverlongLinesAreRefusedWholeAndTheLongestLineGoesAsItIs) {
     ChatPair pair;
     ChatRequester requester(pair.relay, pair.filesA, "00000002", "x");
     auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
@@ -199,16 +199,20 @@ TEST(Chat, LongLinesGoInPiecesAndAGarbagePeerEndsTheChatWithTheFramingText) {
     RecordingChatEvents eventsA, eventsB;
     ChatSession a(std::move(*asked.link), pair.filesA, "A", "B", eventsA);
     a.Start();
-    // 4094 ASCII bytes then a 3-byte character that does not fit the first piece.
-    const std::string line = std::string(4094, 'x') + "\xE2\x82\xAC" + "tail";
     ChatSession b(std::move(*answered.link), pair.filesB, "B", "A", eventsB);
     b.Start();
-    EXPECT_EQ(b.Send(line).status, ChatSendResult::Status::Sent);
-    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.Lines().size() == 2; }));
-    EXPECT_EQ(eventsA.Lines()[0], "B: " + std::string(4094, 'x') + "\r\n");
-    EXPECT_EQ(eventsA.Lines()[1],
-              "B: \xE2\x82\xAC"
-              "tail\r\n");
+    // One byte over the peer's buffer: nothing goes out, and the chat goes on.
+    const std::string tooLong = std::string(4094, 'x') + "\xE2\x82\xAC";
+    const auto refused = b.Send(tooLong);
+    EXPECT_EQ(refused.status, ChatSendResult::Status::TooLong);
+    EXPECT_EQ(refused.error, Text::ChatLineTooLong);
+    EXPECT_TRUE(b.Transcript().empty());
+    const std::string longest = std::string(4092, 'y') + "\xE2\x82\xAC";
+    ASSERT_EQ(longest.size(), 4095u);
+    EXPECT_EQ(b.Send(longest).status, ChatSendResult::Status::Sent);
+    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.Lines().size() == 1; }));
+    EXPECT_EQ(eventsA.Lines()[0], "B: " + longest + "\r\n");
+    EXPECT_TRUE(a.Connected());
     b.Close();
     ASSERT_TRUE(eventsA.WaitFor([&] { return !eventsA.Left().empty(); }));
     a.Close();
@@ -461,6 +465,61 @@ TEST_F(TransferTest, SenderThatClosesEarlyFailsTheReceiver) {
     EXPECT_EQ(received.end, TransferResult::End::Failed);
     EXPECT_EQ(received.reason, "Failed: Connection is closed by remote");
     EXPECT_EQ(TransferKey(received.record, "Status"), "Failed: Connection is closed by remote");
+}
+
+TEST_F(TransferTest, AFailedOrCancelledTransferLeavesTheExistingFileAndNoPartOne) {
+    options.overwriteMode = 0;  // overwrite without a question
+    const auto folder = options.receiveFolder / "00000001";
+    fs::create_directories(folder);
+    const auto existing = folder / "plan.txt";
+    std::ofstream(existing) << "precious";
+
+    // A sender that stops half-way.
+    protocol::Socket listening;
+    ASSERT_EQ(protocol::ListenOn(listening.Ref(), 0), 0);
+    const auto port = protocol::LocalPort(listening.Get());
+    std::thread fakeSender([&] {
+        protocol::Socket peer(protocol::AcceptOn(listening.Get(), nullptr));
+        std::vector<std::uint8_t> answer(4095);
+        protocol::ReceivePacket(peer.Get(), answer, 5);
+        std::vector<std::uint8_t> half(500, 7);
+        protocol::SendRaw(peer.Get(), half, 5);
+    });
+    {
+        FileReceiver receiver(
+            receiverRecords, options,
+            FileOffer{"00000001", htonl(INADDR_LOOPBACK), port, "plan.txt", 1000, ""});
+        const auto target = receiver.ChooseTarget(noDialog);
+        ASSERT_EQ(target, existing);
+        ASSERT_FALSE(receiver.OpenTarget(*target));
+        EXPECT_EQ(Read(existing), "precious");  // nothing is touched before the bytes arrive
+        EXPECT_EQ(receiver.Receive({}).end, TransferResult::End::Failed);
+    }
+    fakeSender.join();
+    EXPECT_EQ(Read(existing), "precious");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+    // A window closed after the target was chosen but before the transfer started.
+    {
+        FileReceiver receiver(
+            receiverRecords, options,
+            FileOffer{"00000001", htonl(INADDR_LOOPBACK), port, "plan.txt", 1000, ""});
+        ASSERT_FALSE(receiver.OpenTarget(existing));
+    }
+    EXPECT_EQ(Read(existing), "precious");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+    // A complete transfer replaces it.
+    const auto file = MakeFile("plan.txt", 2000);
+    FileSender sender(relay, senderRecords, "00000002");
+    ASSERT_FALSE(sender.Open(file));
+    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, ""); });
+    FileReceiver receiver(receiverRecords, options, FileOffer::From(offers.get_future().get()));
+    ASSERT_FALSE(receiver.OpenTarget(*receiver.ChooseTarget(noDialog)));
+    EXPECT_EQ(receiver.Receive({}).end, TransferResult::End::Done);
+    EXPECT_EQ(sending.get().end, TransferResult::End::Done);
+    EXPECT_EQ(Read(existing), Read(file));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 TEST_F(TransferTest, PercentagesStayRightAboveFortyTwoMillionBytes) {
