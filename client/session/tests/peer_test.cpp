@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "account_files.h"
+#include "loop_relay.h"
 #include "recording_chat_events.h"
 #include "talvorine/client/session/chat.h"
 #include "talvorine/client/session/data_adapters.h"
@@ -25,43 +26,13 @@ namespace talvorine::client::session {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::LoopRelay;
 using testing::RecordingChatEvents;
 using testing::StoredChats;
 using testing::TempClientHome;
 using testing::TransferKey;
 namespace fs = std::filesystem;
 namespace pt = protocol::PacketType;
-
-// Relays chat and file requests to a handler the way the server does: the requester's
-// address (127.0.0.1) and id are written into the request; the reply is 0.
-class LoopRelay : public RequestChannel {
-public:
-    explicit LoopRelay(std::string requesterId) : m_requesterId(std::move(requesterId)) {}
-    std::function<void(const protocol::ChatRequest&)> onChat;
-    std::function<void(const protocol::FileRequest&)> onFile;
-    Reply refusal;  // code != 0: refuse like the server does for an offline target
-
-    Reply Exchange(std::uint8_t type, std::span<const std::uint8_t> body) override {
-        if (refusal.code != 0) {
-            return refusal;
-        }
-        if (type == pt::ChatRequest) {
-            auto request = protocol::ChatRequest::Decode(body);
-            request.address.address = htonl(INADDR_LOOPBACK);
-            request.userId = m_requesterId;
-            onChat(request);
-        } else if (type == pt::FileRequest) {
-            auto request = protocol::FileRequest::Decode(body);
-            request.address.address = htonl(INADDR_LOOPBACK);
-            request.userId = m_requesterId;
-            onFile(request);
-        }
-        return Reply{};
-    }
-
-private:
-    std::string m_requesterId;
-};
 
 // --- chat ----------------------------------------------------------------------------------
 

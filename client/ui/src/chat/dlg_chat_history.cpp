@@ -6,14 +6,14 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "talvorine/client/data/client_settings.h"
+#include "talvorine/client/ui/common/marks.h"
+#include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/window_memory.h"
 
 namespace talvorine::client::ui {
@@ -21,19 +21,7 @@ namespace talvorine::client::ui {
 namespace {
 
 QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The mark of requests that were not accepted: a small red cross.
-QIcon NotAcceptedMark() {
-    QPixmap picture(16, 16);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(200, 30, 30), 2.5));
-    painter.drawLine(4, 4, 12, 12);
-    painter.drawLine(12, 4, 4, 12);
-    return QIcon(picture);
+    return ToQString(text);
 }
 
 // "ID:" and "Nickname:" of the contact, read-only, at the top of a history window.
@@ -57,8 +45,6 @@ QWidget* ContactHeader(const std::string& id, const std::string& nickname, QWidg
     layout->addWidget(nickField, 2);
     return header;
 }
-
-constexpr std::string_view MessengerCaption = "Talvorine Messenger";
 
 }  // namespace
 
@@ -148,7 +134,7 @@ void CDlgChatHistory::DeleteSelected() {
         return;
     }
     if (const auto error = m_history.Delete(static_cast<std::size_t>(row))) {
-        QMessageBox::warning(this, Q(MessengerCaption), Q(*error));
+        ShowWarning(this, Q(*error));
         return;
     }
     delete m_list->takeTopLevelItem(row);
@@ -156,9 +142,7 @@ void CDlgChatHistory::DeleteSelected() {
 }
 
 void CDlgChatHistory::DeleteAll() {
-    if (QMessageBox::question(this, Q(MessengerCaption), Q(ChatHistoryText::ConfirmDeleteAll),
-                              QMessageBox::Yes | QMessageBox::No,
-                              QMessageBox::No) != QMessageBox::Yes) {
+    if (!AskYesNo(this, Q(ChatHistoryText::ConfirmDeleteAll))) {
         return;
     }
     m_history.DeleteAll();

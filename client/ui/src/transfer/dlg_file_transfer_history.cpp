@@ -1,52 +1,30 @@
 #include "talvorine/client/ui/transfer/dlg_file_transfer_history.h"
 
 #include <QAction>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <cerrno>
-#include <cstring>
-#include <system_error>
 
 #include "talvorine/client/data/client_settings.h"
+#include "talvorine/client/ui/common/marks.h"
+#include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/window_memory.h"
+#include "talvorine/client/ui/transfer/open_path.h"
 
 namespace talvorine::client::ui {
 
 namespace {
 
 QString Q(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return ToQString(text);
 }
 
-constexpr std::string_view MessengerCaption = "Talvorine Messenger";
 constexpr int SizeColumn = 3;
-
-QIcon NotAcceptedMark() {
-    QPixmap picture(16, 16);
-    picture.fill(Qt::transparent);
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(QColor(200, 30, 30), 2.5));
-    painter.drawLine(4, 4, 12, 12);
-    painter.drawLine(12, 4, 4, 12);
-    return QIcon(picture);
-}
-
-QString AskRunnableText(const std::filesystem::path& file) {
-    return QStringLiteral(
-               "\"%1\" is a program or a launcher, and it came from another user.\n\n"
-               "Opening it may run it with your rights. Open it anyway?")
-        .arg(QString::fromStdString(file.filename().string()));
-}
 
 }  // namespace
 
@@ -54,7 +32,7 @@ CDlgFileTransferHistory::CDlgFileTransferHistory(TransferHistory history, QWidge
                                                  std::function<bool(const QUrl&)> openUrl)
     : QDialog(parent), m_history(std::move(history)), m_openUrl(std::move(openUrl)) {
     if (!m_openUrl) {
-        m_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+        m_openUrl = DesktopOpener();
     }
     setObjectName(QStringLiteral("CDlgFileTransferHistory"));
     setWindowTitle(Q(TransferHistoryText::Caption));
@@ -197,7 +175,7 @@ void CDlgFileTransferHistory::DeleteSelected() {
         return;
     }
     if (const auto error = m_history.Delete(static_cast<std::size_t>(row))) {
-        QMessageBox::warning(this, Q(MessengerCaption), Q(*error));
+        ShowWarning(this, Q(*error));
         return;
     }
     delete m_list->takeTopLevelItem(row);
@@ -205,9 +183,7 @@ void CDlgFileTransferHistory::DeleteSelected() {
 }
 
 void CDlgFileTransferHistory::DeleteAll() {
-    if (QMessageBox::question(this, Q(MessengerCaption), Q(TransferHistoryText::ConfirmDeleteAll),
-                              QMessageBox::Yes | QMessageBox::No,
-                              QMessageBox::No) != QMessageBox::Yes) {
+    if (!AskYesNo(this, Q(TransferHistoryText::ConfirmDeleteAll))) {
         return;
     }
     m_history.DeleteAll();
@@ -250,22 +226,7 @@ void CDlgFileTransferHistory::OpenFolder() {
 }
 
 void CDlgFileTransferHistory::OpenPath(const std::filesystem::path& path, bool askFirst) {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
-        QMessageBox::warning(this, Q(MessengerCaption),
-                             QString::fromLocal8Bit(std::strerror(error ? error.value() : ENOENT)));
-        return;
-    }
-    if (askFirst && QMessageBox::question(this, Q(MessengerCaption), AskRunnableText(path),
-                                          QMessageBox::Yes | QMessageBox::No,
-                                          QMessageBox::No) != QMessageBox::Yes) {
-        return;
-    }
-    if (!m_openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())))) {
-        QMessageBox::warning(this, Q(MessengerCaption),
-                             QStringLiteral("No program could be started to open \"%1\".")
-                                 .arg(QString::fromStdString(path.string())));
-    }
+    OpenLocalPath(this, path, askFirst, m_openUrl);
 }
 
 }  // namespace talvorine::client::ui
