@@ -10,3 +10,15 @@ target_include_directories(client_ui_dialogs_test PRIVATE ${client_ui_test_suppo
 set_target_properties(client_ui_dialogs_test PROPERTIES AUTOMOC ON)
 add_dependencies(client_ui_dialogs_test talvorine_client_sounds)
 
+if(TARGET talvorine_server_harness)
+  talvorine_add_test(client_ui_accounts_test
+    SOURCES accounts_test.cpp main_offscreen.cpp
+    LIBS Talvorine::ClientUi talvorine_server_harness TIMEOUT 180)
+  target_include_directories(client_ui_accounts_test PRIVATE ${client_ui_test_support})
+endif()
+
+talvorine_add_test(client_ui_dialog_pictures
+  SOURCES dialog_pictures.cpp main_offscreen.cpp
+  LIBS Talvorine::ClientUi)
+target_compile_definitions(client_ui_dialog_pictures PRIVATE
+  DIALOG_PICTURES_DIR="${CMAKE_BINARY_DIR}/dialog-pictures")
