@@ -4,7 +4,11 @@
 
 #include "talvorine/client/data/accounts.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,6 +16,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <thread>
 
 #include "dialog_test_support.h"
 #include "qt_test_support.h"
@@ -20,6 +27,7 @@
 #include "talvorine/client/ui/accounts/dlg_aw.h"
 #include "talvorine/client/ui/accounts/dlg_change_password.h"
 #include "talvorine/client/ui/common/sound_player.h"
+#include "talvorine/client/ui/options/dlg_options.h"
 #include "talvorine/platform/private_profile.h"
 
 namespace talvorine::client::ui {
@@ -332,6 +340,91 @@ TEST_F(AccountsTest, ChangePasswordChecksThenAsksTheServerAndFollowsTheRemembere
     EXPECT_EQ(boxes.at(0).text, "Your password has been changed");
     EXPECT_EQ(current.password, "fresher");
     EXPECT_EQ(data::LoadPassword(carol.userId), std::optional<std::string>(""));
+}
+
+// A peer on the account port that takes the connection and hangs up after a while without
+// answering, as a server busy with something else would.
+class SlowPeer {
+public:
+    explicit SlowPeer(std::uint16_t accountPort) {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int on = 1;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(accountPort);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_ok = ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+               ::listen(m_listener, 1) == 0;
+        m_thread = std::thread([this] {
+            const int peer = ::accept(m_listener, nullptr, nullptr);
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            if (peer >= 0) {
+                ::close(peer);
+            }
+        });
+    }
+    ~SlowPeer() {
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+    bool Ok() const { return m_ok; }
+
+private:
+    int m_listener = -1;
+    bool m_ok = false;
+    std::thread m_thread;
+};
+
+TEST_F(AccountsTest, TheWindowKeepsDrawingUnderTheWaitCursorWhileARequestRuns) {
+    const std::uint16_t port = server::testing::FindFreePortPair();
+    SlowPeer peer(static_cast<std::uint16_t>(port + 1));
+    ASSERT_TRUE(peer.Ok());
+    settings.port = port;
+    CDlgAW wizard(settings, current, player);
+    wizard.show();
+    int ticks = 0;
+    bool disabledMeanwhile = false;
+    bool waitCursorMeanwhile = false;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        disabledMeanwhile = disabledMeanwhile || !wizard.isEnabled();
+        waitCursorMeanwhile =
+            waitCursorMeanwhile || (QApplication::overrideCursor() != nullptr &&
+                                    QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+    });
+    timer.start();
+    const auto boxes = Next(wizard);
+    timer.stop();
+    EXPECT_GT(ticks, 5) << "the window thread served its queue during the request";
+    EXPECT_TRUE(disabledMeanwhile);
+    EXPECT_TRUE(waitCursorMeanwhile);
+    ASSERT_EQ(boxes.size(), 1u) << "a peer that hangs up is a failure, shown";
+    EXPECT_EQ(wizard.currentId(), CDlgAW::SelectPage);
+    EXPECT_TRUE(wizard.isEnabled());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(AccountsTest, NetworkSettingsFromTheFirstPageAreUsedAndKept) {
+    settings.server = "no-such-host.invalid";
+    CDlgAW wizard(settings, current, player);
+    wizard.show();
+    testing::WithModal<CDlgOptions>(
+        [&] { Find<QPushButton>(wizard, "network")->click(); },
+        [&](CDlgOptions& sheet) {
+            EXPECT_EQ(sheet.windowTitle(), "Network Settings");
+            sheet.findChild<QLineEdit*>("server")->setText(" 127.0.0.1 ");
+            sheet.findChild<QSpinBox*>("port")->setValue(s_server->Port());
+            sheet.accept();
+        });
+    EXPECT_EQ(settings.server, "127.0.0.1");
+    EXPECT_EQ(settings.port, s_server->Port());
+    const auto boxes = Next(wizard);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(wizard.currentId(), CDlgAW::InfoPage);
 }
 
 }  // namespace

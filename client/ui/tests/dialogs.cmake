@@ -8,6 +8,7 @@ talvorine_add_test(client_ui_dialogs_test
   LIBS Talvorine::ClientUi)
 target_include_directories(client_ui_dialogs_test PRIVATE ${client_ui_test_support})
 set_target_properties(client_ui_dialogs_test PROPERTIES AUTOMOC ON)
+target_compile_definitions(client_ui_dialogs_test PRIVATE TALVORINE_SOURCE_TREE="${PROJECT_SOURCE_DIR}")
 add_dependencies(client_ui_dialogs_test talvorine_client_sounds)
 
 if(TARGET talvorine_server_harness)

@@ -293,6 +293,32 @@ TEST(HelpTest, AMissingPageOrAForeignPathShowsTheFailureText) {
     EXPECT_TRUE(catcher.opened.empty());
 }
 
+TEST(HelpTest, WithoutABrowserTheFailureTextIsShown) {
+    // No handler and no program on the search path that could open a page.
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    TempClientHome empty;
+    ::setenv("PATH", empty.Path().c_str(), 1);
+    ::unsetenv("BROWSER");
+    const auto boxes = AnswerBoxes([&] { EXPECT_FALSE(OpenHelp(nullptr, HelpTopic::AwayMode)); });
+    ::setenv("PATH", savedPath.c_str(), 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.toStdString(), HelpFailedText);
+}
+
+TEST(HelpTest, InstalledDataIsFoundBesideTheProgramBeforeTheBuildTree) {
+    TempClientHome tree;
+    const fs::path prefix = tree.Path() / "usr";
+    fs::create_directories(prefix / "bin");
+    EXPECT_EQ(ShippedDataFolder("help", prefix / "bin")->filename(), "help")
+        << "without an installation the build tree's pages are used";
+    EXPECT_NE(ShippedDataFolder("help", prefix / "bin")->string().find(TALVORINE_SOURCE_TREE),
+              std::string::npos);
+    fs::create_directories(prefix / "share" / "talvorine-messenger" / "help");
+    EXPECT_EQ(ShippedDataFolder("help", prefix / "bin"),
+              fs::weakly_canonical(prefix / "share" / "talvorine-messenger" / "help"));
+    EXPECT_EQ(ShippedDataFolder("nothing", prefix / "bin"), std::nullopt);
+}
+
 // ---- sounds and shipped data
 
 TEST_F(DialogsTest, ShippedSoundsAreCopiedWhereTheDefaultsPointWithoutTouchingTheUsers) {
