@@ -8,8 +8,11 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFocusEvent>
+#include <QGraphicsOpacityEffect>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
 #include <QUrl>
 #include <fstream>
 
@@ -18,12 +21,16 @@
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/ui/accounts/account_texts.h"
+#include "talvorine/client/ui/accounts/dlg_aw.h"
+#include "talvorine/client/ui/accounts/dlg_change_password.h"
 #include "talvorine/client/ui/accounts/dlg_select_account.h"
 #include "talvorine/client/ui/common/dialog_services.h"
+#include "talvorine/client/ui/common/fade_in.h"
 #include "talvorine/client/ui/common/help.h"
 #include "talvorine/client/ui/common/shipped_data.h"
 #include "talvorine/client/ui/common/sound_player.h"
 #include "talvorine/client/ui/options/dlg_away_mode.h"
+#include "talvorine/client/ui/options/dlg_options.h"
 #include "talvorine/client/ui/options/dlg_shut_down.h"
 
 namespace talvorine::client::ui {
@@ -38,6 +45,48 @@ class DialogsTest : public ::testing::Test {
 protected:
     TempClientHome home;
 };
+
+// ---- what every dialog shares
+
+TEST_F(DialogsTest, EveryInputControlCarriesItsLabelAsItsAccessibleName) {
+    SoundPlayer player;
+    auto settings = data::ClientSettings::Defaults();
+    data::CurrentAccount current;
+    CDlgOptions options(settings, false, player);
+    CDlgAW wizard(settings, current, player);
+    CDlgChangePassword password(settings, current);
+    CDlgSelectAccount select(current);
+    CDlgAwayMode away;
+    for (QWidget* dialog :
+         std::initializer_list<QWidget*>{&options, &wizard, &password, &select, &away}) {
+        for (QWidget* control : dialog->findChildren<QWidget*>()) {
+            const bool input = qobject_cast<QLineEdit*>(control) != nullptr ||
+                               qobject_cast<QAbstractSpinBox*>(control) != nullptr ||
+                               qobject_cast<QComboBox*>(control) != nullptr ||
+                               qobject_cast<QSlider*>(control) != nullptr;
+            // The line edit inside a spin box is named through its box.
+            if (input && qobject_cast<QAbstractSpinBox*>(control->parentWidget()) == nullptr) {
+                EXPECT_FALSE(control->accessibleName().isEmpty())
+                    << dialog->objectName().toStdString() << " "
+                    << control->objectName().toStdString();
+            }
+        }
+    }
+}
+
+TEST_F(DialogsTest, PagesFadeInWhenShownAndDrawNormallyAfterwards) {
+    QWidget page;
+    FadeInPage(&page, {true, true, 100});
+    QWidget plain;
+    FadeInPage(&plain, {true, false, 100});
+    page.show();
+    plain.show();
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(page.graphicsEffect());
+    ASSERT_NE(effect, nullptr);
+    EXPECT_LT(effect->opacity(), 1.0);
+    EXPECT_EQ(plain.graphicsEffect(), nullptr) << "page animation off: no fading";
+    EXPECT_TRUE(mailpoll::testing::PumpUntil([&] { return page.graphicsEffect() == nullptr; }));
+}
 
 // ---- Away Mode
 
