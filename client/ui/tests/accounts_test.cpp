@@ -74,6 +74,20 @@ protected:
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
+    // Shows the wizard with "&Import an existing ID" chosen and the id and password typed.
+    void Import(CDlgAW& wizard, const std::string& id, const char* password) {
+        wizard.show();
+        Find<QRadioButton>(wizard, "importExisting")->setChecked(true);
+        auto* page = wizard.page(CDlgAW::SelectPage);
+        Find<QLineEdit>(*page, "id")->setText(QString::fromStdString(id));
+        Find<QLineEdit>(*page, "password")->setText(password);
+    }
+    // Types the chosen password twice on the Select Password page.
+    void ChoosePassword(CDlgAW& wizard, const char* password) {
+        auto* page = wizard.page(CDlgAW::PasswordPage);
+        Find<QLineEdit>(*page, "password")->setText(password);
+        Find<QLineEdit>(*page, "confirm")->setText(password);
+    }
     // An account on the server with a full profile and the password `password`.
     protocol::UserProfile MakeServerAccount(const std::string& password) {
         const auto made = session::RequestNewAccount(Server());
@@ -203,11 +217,7 @@ TEST_F(AccountsTest, ImportNeedsBothFieldsAndAWrongPasswordKeepsThePage) {
 TEST_F(AccountsTest, AnImportKeepsTheProfileFieldsTheWizardDoesNotShow) {
     const auto carol = MakeServerAccount("carolpw");
     CDlgAW wizard(settings, current, player);
-    wizard.show();
-    Find<QRadioButton>(wizard, "importExisting")->setChecked(true);
-    auto* page = wizard.page(CDlgAW::SelectPage);
-    Find<QLineEdit>(*page, "id")->setText(QString::fromStdString(carol.userId));
-    Find<QLineEdit>(*page, "password")->setText("carolpw");
+    Import(wizard, carol.userId, "carolpw");
     auto boxes = Next(wizard);
     ASSERT_TRUE(boxes.empty()) << boxes[0].text.toStdString();
     ASSERT_EQ(wizard.currentId(), CDlgAW::InfoPage);
@@ -217,9 +227,7 @@ TEST_F(AccountsTest, AnImportKeepsTheProfileFieldsTheWizardDoesNotShow) {
     EXPECT_EQ(Find<QComboBox>(wizard, "gender")->currentIndex(), 2);
     Find<QLineEdit>(wizard, "nickname")->setText("Caro");
     ASSERT_TRUE(Next(wizard).empty());
-    auto* passwordPage = wizard.page(CDlgAW::PasswordPage);
-    Find<QLineEdit>(*passwordPage, "password")->setText("newcarol");
-    Find<QLineEdit>(*passwordPage, "confirm")->setText("newcarol");
+    ChoosePassword(wizard, "newcarol");
     ASSERT_TRUE(Next(wizard).empty());
     ASSERT_TRUE(Next(wizard).empty());
     EXPECT_EQ(wizard.result(), QDialog::Accepted);
@@ -266,16 +274,10 @@ TEST_F(AccountsTest, CancellingAfterANewIdTellsTheIdAndItsPassword) {
 TEST_F(AccountsTest, CancelOnTheFinishPageAsksFirst) {
     const auto carol = MakeServerAccount("carolpw");
     CDlgAW wizard(settings, current, player);
-    wizard.show();
-    Find<QRadioButton>(wizard, "importExisting")->setChecked(true);
-    auto* page = wizard.page(CDlgAW::SelectPage);
-    Find<QLineEdit>(*page, "id")->setText(QString::fromStdString(carol.userId));
-    Find<QLineEdit>(*page, "password")->setText("carolpw");
+    Import(wizard, carol.userId, "carolpw");
     ASSERT_TRUE(Next(wizard).empty());
     ASSERT_TRUE(Next(wizard).empty());
-    auto* passwordPage = wizard.page(CDlgAW::PasswordPage);
-    Find<QLineEdit>(*passwordPage, "password")->setText("carolpw");
-    Find<QLineEdit>(*passwordPage, "confirm")->setText("carolpw");
+    ChoosePassword(wizard, "carolpw");
     ASSERT_TRUE(Next(wizard).empty());
     ASSERT_EQ(wizard.currentId(), CDlgAW::FinishPage);
     auto boxes = AnswerBoxes([&] { wizard.reject(); }, QMessageBox::No);

@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFocusEvent>
 #include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -88,6 +89,24 @@ TEST_F(DialogsTest, PagesFadeInWhenShownAndDrawNormallyAfterwards) {
     EXPECT_TRUE(mailpoll::testing::PumpUntil([&] { return page.graphicsEffect() == nullptr; }));
 }
 
+TEST_F(DialogsTest, FieldLimitsCountTheBytesTheirFieldsHold) {
+    data::CurrentAccount current;
+    CDlgSelectAccount dialog(current);
+    auto* password = dialog.findChild<QLineEdit*>("password");
+    // Typed one key at a time: "é" is two bytes, so eight fill the 16-byte field.
+    for (int i = 0; i < 10; ++i) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(0xE9)));
+        QApplication::sendEvent(password, &key);
+    }
+    EXPECT_EQ(password->text(), QString(8, QChar(0xE9)));
+    password->clear();
+    for (int i = 0; i < 20; ++i) {
+        QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("x"));
+        QApplication::sendEvent(password, &key);
+    }
+    EXPECT_EQ(password->text(), QString(16, 'x'));
+}
+
 // ---- Away Mode
 
 TEST(AwayCountdownTest, ShowsTenToOneThenConfirms) {
@@ -154,6 +173,24 @@ TEST_F(DialogsTest, AwayModeWithoutTextHasNoCountdownAndLongTextsAreCut) {
     text->setText(QString(300, 'x'));
     dialog.accept();
     EXPECT_EQ(data::WindowSettings::AwayText(), std::string(255, 'x'));
+}
+
+TEST_F(DialogsTest, AwayModeAsTheMainWindowOpensItConfirmsItselfUntouched) {
+    data::WindowSettings::SetAwayText("In a meeting");
+    DialogServices services;
+    bool confirmed = false;
+    bool runningWhenShown = false;
+    WithModal<CDlgAwayMode>([&] { confirmed = services.ConfirmAwayMode(nullptr); },
+                            [&](CDlgAwayMode& dialog) {
+                                // Activated and focused as a person would see it.
+                                runningWhenShown = dialog.CountdownRunning();
+                                for (int second = 0; second <= 10; ++second) {
+                                    dialog.Tick();
+                                }
+                            });
+    EXPECT_TRUE(runningWhenShown);
+    EXPECT_TRUE(confirmed);
+    EXPECT_EQ(data::WindowSettings::AwayText(), "In a meeting");
 }
 
 // ---- Shut Down ?
