@@ -21,7 +21,6 @@
 #include <thread>
 
 #include "dialog_test_support.h"
-#include "qt_test_support.h"
 #include "server_harness.h"
 #include "talvorine/client/session/account_requests.h"
 #include "talvorine/client/ui/accounts/dlg_aw.h"
@@ -29,13 +28,14 @@
 #include "talvorine/client/ui/common/sound_player.h"
 #include "talvorine/client/ui/options/dlg_options.h"
 #include "talvorine/platform/private_profile.h"
+#include "talvorine/testing/qt_test_support.h"
 
 namespace talvorine::client::ui {
 namespace {
 
-using mailpoll::testing::AnswerBoxes;
-using mailpoll::testing::CaughtBox;
 using server::testing::ServerHarness;
+using ::talvorine::testing::AnswerBoxes;
+using ::talvorine::testing::CaughtBox;
 using testing::TempClientHome;
 
 class AccountsTest : public ::testing::Test {

@@ -18,7 +18,6 @@
 #include <fstream>
 
 #include "dialog_test_support.h"
-#include "qt_test_support.h"
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/ui/accounts/account_texts.h"
@@ -33,12 +32,13 @@
 #include "talvorine/client/ui/options/dlg_away_mode.h"
 #include "talvorine/client/ui/options/dlg_options.h"
 #include "talvorine/client/ui/options/dlg_shut_down.h"
+#include "talvorine/testing/qt_test_support.h"
 
 namespace talvorine::client::ui {
 namespace {
 
 namespace fs = std::filesystem;
-using mailpoll::testing::AnswerBoxes;
+using ::talvorine::testing::AnswerBoxes;
 using testing::TempClientHome;
 using testing::WithModal;
 
@@ -86,7 +86,7 @@ TEST_F(DialogsTest, PagesFadeInWhenShownAndDrawNormallyAfterwards) {
     ASSERT_NE(effect, nullptr);
     EXPECT_LT(effect->opacity(), 1.0);
     EXPECT_EQ(plain.graphicsEffect(), nullptr) << "page animation off: no fading";
-    EXPECT_TRUE(mailpoll::testing::PumpUntil([&] { return page.graphicsEffect() == nullptr; }));
+    EXPECT_TRUE(::talvorine::testing::PumpUntil([&] { return page.graphicsEffect() == nullptr; }));
 }
 
 TEST_F(DialogsTest, FieldLimitsCountTheBytesTheirFieldsHold) {

@@ -13,16 +13,16 @@
 #include <QTabWidget>
 
 #include "dialog_test_support.h"
-#include "qt_test_support.h"
 #include "talvorine/client/ui/common/dialog_services.h"
 #include "talvorine/client/ui/common/sound_player.h"
 #include "talvorine/client/ui/options/dlg_options.h"
 #include "talvorine/client/ui/options/option_pages.h"
+#include "talvorine/testing/qt_test_support.h"
 
 namespace talvorine::client::ui {
 namespace {
 
-using mailpoll::testing::AnswerBoxes;
+using ::talvorine::testing::AnswerBoxes;
 using testing::TempClientHome;
 
 class OptionsTest : public ::testing::Test {
