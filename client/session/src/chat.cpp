@@ -67,8 +67,8 @@ ChatStepResult ChatRequester::Run() {
         request.address.port = detail::ListenForPeer(listening);
         request.userId = m_peerId;
         request.text = m_text;
-        detail::RelayRequest(m_channel, pt::ChatRequest, request.Encode());
-        detail::AcceptPeer(listening, direct);  // the window's Cancel wakes it
+        const auto invited = detail::RelayRequest(m_channel, pt::ChatRequest, request.Encode());
+        detail::AcceptPeer(listening, direct, invited);  // the window's Cancel wakes it
 
         std::vector<std::uint8_t> answer(protocol::Capacity::ClientReply);
         const auto header =

@@ -173,8 +173,8 @@ TransferResult FileSender::Run(const TransferProgress& progress, std::string_vie
         request.fileName = platform::CutUtf8(FileName(), MaxOfferedNameBytes);
         request.fileSize = Size();
         request.description = descriptionText;
-        detail::RelayRequest(m_channel, pt::FileRequest, request.Encode());
-        detail::AcceptPeer(listening, direct);
+        const auto receiver = detail::RelayRequest(m_channel, pt::FileRequest, request.Encode());
+        detail::AcceptPeer(listening, direct, receiver);
 
         std::vector<std::uint8_t> buffer(protocol::Capacity::ClientReply);
         const auto answer =

@@ -21,6 +21,8 @@ public:
     std::function<void(const protocol::ChatRequest&)> onChat;
     std::function<void(const protocol::FileRequest&)> onFile;
     Reply refusal;  // code != 0: refuse like the server does for an offline target
+    // The body of the acceptance: our server names the invited user's address there.
+    std::string invitedAddress;
 
     Reply Exchange(std::uint8_t type, std::span<const std::uint8_t> body) override {
         if (refusal.code != 0) {
@@ -37,7 +39,7 @@ public:
             request.userId = m_requesterId;
             onFile(request);
         }
-        return Reply{};
+        return Reply{protocol::PacketType::Ok, invitedAddress};
     }
 
 private:

@@ -3,6 +3,8 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -187,6 +189,43 @@ TEST(Chat, OverlongLinesAreRefusedWholeAndTheLongestLineGoesAsItIs) {
     b.Close();
     ASSERT_TRUE(eventsA.WaitFor([&] { return !eventsA.Left().empty(); }));
     a.Close();
+}
+
+// Connects to the asking side's listening port from another loopback address, as a third
+// machine on the network would; true when the asking side closed that connection at once.
+bool StrangerIsTurnedAway(std::uint16_t port) {
+    const int stranger = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7F000002);  // 127.0.0.2
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(port);
+    if (stranger < 0 || ::bind(stranger, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(stranger, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        return false;
+    }
+    timeval wait{5, 0};
+    ::setsockopt(stranger, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char byte = 0;
+    const long got = ::recv(stranger, &byte, 1, 0);
+    ::close(stranger);
+    return got == 0 || (got < 0 && errno == ECONNRESET);
+}
+
+TEST(Chat, AStrangerWhoConnectsFirstIsTurnedAwayAndTheInvitedUserGetsThrough) {
+    ChatPair pair;
+    pair.relay.invitedAddress = "127.0.0.1";
+    ChatRequester requester(pair.relay, pair.filesA, "00000002", "x");
+    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
+    const auto request = pair.received.get_future().get();
+    EXPECT_TRUE(StrangerIsTurnedAway(request.address.port));
+    ChatAnswerer answerer(pair.filesB, IncomingChatRequest::From(request));
+    auto answered = answerer.Answer(true, "");
+    auto asked = requested.get();
+    EXPECT_TRUE(asked.link.has_value()) << asked.failure;
+    EXPECT_TRUE(answered.link.has_value()) << answered.failure;
 }
 
 // A chat with a hand-made peer that sends `bytes` (and, with `close`, ends the stream); the
@@ -491,6 +530,21 @@ TEST_F(TransferTest, AFailedOrCancelledTransferLeavesTheExistingFileAndNoPartOne
     EXPECT_EQ(sending.get().end, TransferResult::End::Done);
     EXPECT_EQ(Read(existing), Read(file));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+TEST_F(TransferTest, AStrangerCannotTakeTheFileBeforeTheReceiver) {
+    relay.invitedAddress = "127.0.0.1";
+    const auto file = MakeFile("private.bin", 10000);
+    FileSender sender(relay, senderRecords, "00000002");
+    ASSERT_FALSE(sender.Open(file));
+    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, ""); });
+    const auto offer = FileOffer::From(offers.get_future().get());
+    EXPECT_TRUE(StrangerIsTurnedAway(offer.port));
+    FileReceiver receiver(receiverRecords, options, offer);
+    ASSERT_FALSE(receiver.OpenTarget(*receiver.ChooseTarget(noDialog)));
+    EXPECT_EQ(receiver.Receive({}).end, TransferResult::End::Done);
+    EXPECT_EQ(sending.get().end, TransferResult::End::Done);
+    EXPECT_EQ(Read(receiver.Target()), Read(file));
 }
 
 TEST_F(TransferTest, PercentagesStayRightAboveFortyTwoMillionBytes) {

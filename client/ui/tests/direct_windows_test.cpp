@@ -13,7 +13,7 @@
 #include <random>
 
 #include "loop_relay.h"
-#include "qt_test_support.h"
+#include "talvorine/testing/qt_test_support.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/data/history_files.h"
 #include "test_folders.h"
@@ -21,9 +21,9 @@
 namespace talvorine::client::ui {
 namespace {
 
-using mailpoll::testing::AnswerBoxes;
-using mailpoll::testing::CaughtBox;
-using mailpoll::testing::PumpUntil;
+using talvorine::testing::AnswerBoxes;
+using talvorine::testing::CaughtBox;
+using talvorine::testing::PumpUntil;
 using session::testing::LoopRelay;
 namespace fs = std::filesystem;
 

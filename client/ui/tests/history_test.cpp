@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 #include <fstream>
 
-#include "qt_test_support.h"
+#include "talvorine/testing/qt_test_support.h"
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/data/history_files.h"
@@ -22,7 +22,7 @@
 namespace talvorine::client::ui {
 namespace {
 
-using mailpoll::testing::AnswerBoxes;
+using talvorine::testing::AnswerBoxes;
 namespace fs = std::filesystem;
 
 constexpr const char* Own = "00000001";
