@@ -22,11 +22,11 @@ std::string ClientMessageLine(ClientMessage message) {
 }
 
 std::string PollerChannelName() {
-    return platform::DesktopChannelName(PollerChannelBase);
+    return platform::PostSentryChannelName();
 }
 
 std::string ClientChannelName() {
-    return platform::DesktopChannelName(ClientChannelBase);
+    return platform::ClientChannelName();
 }
 
 bool AnnounceNewMail(std::string_view clientChannel) {

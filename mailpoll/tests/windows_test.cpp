@@ -9,23 +9,23 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 
-#include "qt_test_support.h"
 #include "talvorine/mailpoll/testing/scripted_pop3_peer.h"
 #include "talvorine/mailpoll/ui/dlg_mail_account.h"
 #include "talvorine/mailpoll/ui/dlg_mail_list.h"
 #include "talvorine/mailpoll/ui/dlg_post_sentry.h"
 #include "talvorine/mailpoll/ui/post_sentry_app.h"
 #include "talvorine/platform/local_channel.h"
+#include "talvorine/testing/qt_test_support.h"
 #include "temp_registry.h"
 
 namespace talvorine::mailpoll::ui {
 namespace {
 
 using namespace std::chrono_literals;
-using mailpoll::testing::AnswerBoxes;
 using mailpoll::testing::MakeMessage;
-using mailpoll::testing::PumpUntil;
 using mailpoll::testing::ScriptedPop3Peer;
+using talvorine::testing::AnswerBoxes;
+using talvorine::testing::PumpUntil;
 
 std::vector<mailpoll::testing::PeerMessage> Messages(int count) {
     std::vector<mailpoll::testing::PeerMessage> messages;
@@ -135,7 +135,7 @@ TEST_F(WindowsTest, MainWindowRefusesChangesWhileChecking) {
     window.CheckAll();
     ASSERT_TRUE(window.Checker().IsRunning(0));
     EXPECT_EQ(list->topLevelItem(0)->text(1), "?");
-    const auto texts = [](const std::vector<mailpoll::testing::CaughtBox>& boxes) {
+    const auto texts = [](const std::vector<talvorine::testing::CaughtBox>& boxes) {
         return boxes.empty() ? QString() : boxes.front().text;
     };
     EXPECT_EQ(texts(AnswerBoxes([&] { window.NewAccount(); })),

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -140,6 +141,24 @@ bool IsPeerAllowed(PeerPolicy policy, uid_t peerUid, uid_t ownUid) {
 
 std::string DesktopChannelName(std::string_view baseName) {
     return std::string(baseName) + "/" + std::to_string(::getuid());
+}
+
+namespace {
+std::string ChannelFromEnvironment(const char* variable, std::string_view baseName) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && *value != '\0') {
+        return value;
+    }
+    return DesktopChannelName(baseName);
+}
+}  // namespace
+
+std::string ClientChannelName() {
+    return ChannelFromEnvironment(ClientChannelVariable, ClientChannelBase);
+}
+
+std::string PostSentryChannelName() {
+    return ChannelFromEnvironment(PostSentryChannelVariable, PostSentryChannelBase);
 }
 
 std::optional<ChannelListener> ChannelListener::TryCreate(std::string_view name,

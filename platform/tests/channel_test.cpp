@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -206,6 +207,19 @@ TEST(ChannelTest, PeerCredentialPolicies) {
 TEST(ChannelTest, DesktopNameCarriesTheUserId) {
     EXPECT_EQ(DesktopChannelName("Talvorine PostSentry"),
               "Talvorine PostSentry/" + std::to_string(::getuid()));
+}
+
+TEST(ChannelTest, ProgramChannelsFollowTheirEnvironmentOverrides) {
+    ::unsetenv(ClientChannelVariable);
+    ::setenv(PostSentryChannelVariable, "", 1);
+    EXPECT_EQ(ClientChannelName(), "Talvorine Messenger/" + std::to_string(::getuid()));
+    EXPECT_EQ(PostSentryChannelName(), "Talvorine PostSentry/" + std::to_string(::getuid()));
+    ::setenv(ClientChannelVariable, "test-client/1", 1);
+    ::setenv(PostSentryChannelVariable, "test-poller/1", 1);
+    EXPECT_EQ(ClientChannelName(), "test-client/1");
+    EXPECT_EQ(PostSentryChannelName(), "test-poller/1");
+    ::unsetenv(ClientChannelVariable);
+    ::unsetenv(PostSentryChannelVariable);
 }
 
 std::vector<std::string> g_refusals;

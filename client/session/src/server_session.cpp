@@ -134,8 +134,11 @@ void ServerSession::ShowCurrentStatus() {
 
 void ServerSession::WaitWorker(Worker& worker, std::chrono::milliseconds timeout) {
     if (!worker.WaitDispatching([this] { m_window.DispatchWhileWaiting(); }, timeout)) {
-        // Every blocking call of a worker has been woken by now; it cannot stay long.
-        worker.Join();
+        // Every blocking call has been woken; one that still runs is stuck where shutdown()
+        // cannot reach (a name look-up, a connect in progress). It goes on alone: killing it
+        // could leave SessionMutex, ListMutex or RequestMutex held for good.
+        worker.Abandon();
+        m_workersLeftBehind = true;
     }
 }
 
@@ -536,7 +539,9 @@ void ServerSession::Shutdown() {
         for (auto& worker : m_statusWorkers) {
             WaitWorker(worker, WorkerWaitLimit);
         }
-        m_statusWorkers.clear();
+        if (!m_workersLeftBehind) {
+            m_statusWorkers.clear();
+        }
     }
     if (m_connected) {
         EndConnections(true);

@@ -28,6 +28,12 @@ void Worker::Join() {
     }
 }
 
+void Worker::Abandon() {
+    if (m_thread.joinable()) {
+        m_thread.detach();
+    }
+}
+
 bool Worker::WaitDispatching(const std::function<void()>& dispatch,
                              std::chrono::milliseconds timeout) {
     const auto start = std::chrono::steady_clock::now();

@@ -1,4 +1,5 @@
-// The reconnect timer waits out ConnectInterval (5 s) between attempts.
+// The reconnect timer waits out ConnectInterval (5 s) between attempts; shutdown waits 10 s
+// for a worker before it leaves it running.
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,51 @@ TEST_F(Reconnect, ADroppedSessionIsRetriedAfterTheIntervalAndARejectedLoginIsNot
     EXPECT_FALSE(rejected.ConnectAndWait());
     Tick(rejected, 7000ms);
     EXPECT_EQ(rejected.loginFailures.size(), 1u);  // no second attempt
+}
+
+// A window whose login-failure box never closes: the ConnectWorker stays in that hand-over,
+// out of reach of every shutdown() the session can do.
+class StuckLoginWindow : public EngineClient {
+public:
+    using EngineClient::EngineClient;
+    void ShowLoginFailed(const std::string& /*text*/) override {
+        std::unique_lock lock(m_stuckMutex);
+        entered = true;
+        m_release.wait(lock, [this] { return m_released; });
+    }
+    void Release() {
+        {
+            std::lock_guard lock(m_stuckMutex);
+            m_released = true;
+        }
+        m_release.notify_all();
+    }
+    std::atomic<bool> entered{false};
+
+private:
+    std::mutex m_stuckMutex;
+    std::condition_variable m_release;
+    bool m_released = false;
+};
+
+TEST_F(Reconnect, ShutdownLeavesAWorkerItCannotWakeRunningInsteadOfKillingOrWaitingForever) {
+    auto wrong = NewAccount();
+    wrong.password = "nope";
+    StuckLoginWindow client(loop, wrong, {"127.0.0.1", server.Port(), true, 5});
+    client.session->Connect();
+    ASSERT_TRUE(loop.RunUntil([&] { return client.entered.load(); }, 20s));
+
+    client.session->Shutdown();  // returns after the worker's wait limit
+    EXPECT_TRUE(client.session->WorkersLeftBehind());
+    EXPECT_TRUE(client.session->Quitting());
+    EXPECT_TRUE(client.session->Connecting());  // the worker still runs, untouched
+
+    // Left alone, it finishes its login attempt and ends normally, its locks released.
+    client.Release();
+    ASSERT_TRUE(loop.RunUntil([&] { return client.session->WorkersIdle(); }, 20s));
+    EXPECT_FALSE(client.session->Connected());
+    EXPECT_TRUE(client.session->Locks().session.try_lock());
+    client.session->Locks().session.unlock();
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "talvorine/platform/local_channel.h"
+
 namespace talvorine::mailpoll {
 
-inline constexpr std::string_view PollerChannelBase = "Talvorine PostSentry";
-inline constexpr std::string_view ClientChannelBase = "Talvorine Messenger";
+inline constexpr std::string_view PollerChannelBase = platform::PostSentryChannelBase;
+inline constexpr std::string_view ClientChannelBase = platform::ClientChannelBase;
 inline constexpr std::string_view EmbeddingArgument = "-Embedding";
 
 enum class ClientMessage {
@@ -22,7 +24,8 @@ enum class ClientMessage {
 std::optional<ClientMessage> ParseClientMessage(std::string_view line);
 std::string ClientMessageLine(ClientMessage message);
 
-// The per-desktop channel names.
+// The per-desktop channel names (TALVORINE_POSTSENTRY_CHANNEL and TALVORINE_CLIENT_CHANNEL
+// rename them).
 std::string PollerChannelName();
 std::string ClientChannelName();
 

@@ -25,6 +25,16 @@ bool IsPeerAllowed(PeerPolicy policy, uid_t peerUid, uid_t ownUid);
 // A per-desktop name: the base name, "/" and the numeric user id ("Talvorine PostSentry/1000").
 std::string DesktopChannelName(std::string_view baseName);
 
+// The desktop channels of the messenger client and the mailbox poller. Each may be renamed by
+// an environment variable (TALVORINE_CLIENT_CHANNEL, TALVORINE_POSTSENTRY_CHANNEL), so that
+// tests run programs side by side without meeting the user's own; both programs read them here.
+inline constexpr std::string_view ClientChannelBase = "Talvorine Messenger";
+inline constexpr std::string_view PostSentryChannelBase = "Talvorine PostSentry";
+inline constexpr const char* ClientChannelVariable = "TALVORINE_CLIENT_CHANNEL";
+inline constexpr const char* PostSentryChannelVariable = "TALVORINE_POSTSENTRY_CHANNEL";
+std::string ClientChannelName();
+std::string PostSentryChannelName();
+
 // The holder of a name. Move-only; the name is released when it is destroyed.
 class ChannelListener {
 public:
@@ -46,7 +56,8 @@ public:
     // A negative time-out waits without limit. Each peer has about a second to deliver one line
     // of at most 255 bytes and its "\n"; a peer that sends nothing (an "open" probe), closes
     // early or sends more is skipped.
-    std::optional<std::string> WaitLine(std::chrono::milliseconds timeout = std::chrono::milliseconds(-1));
+    std::optional<std::string> WaitLine(
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(-1));
 
     // Wakes a thread blocked in WaitLine from another thread (shutdown, never close); later
     // calls of WaitLine return nullopt at once. From then on connects are refused, so the name

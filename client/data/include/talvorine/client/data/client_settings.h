@@ -21,8 +21,10 @@ inline constexpr std::uint32_t AnimationTimeMin = 100;
 inline constexpr std::uint32_t AnimationTimeMax = 1000;
 inline constexpr int MarkAsReadIntervalMin = 0;
 inline constexpr int MarkAsReadIntervalMax = 3600;
-inline constexpr int PortMin = 5000;
-inline constexpr int PortMax = 65535;
+// Account requests go to port + 1, so the session port stops one short of the last port;
+// the server accepts the same range.
+inline constexpr int PortMin = 1;
+inline constexpr int PortMax = 65534;
 inline constexpr int ConnectIntervalMin = 5;
 inline constexpr int ConnectIntervalMax = 3600;
 inline constexpr std::size_t ServerMaxLength = 255;

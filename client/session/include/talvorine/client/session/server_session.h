@@ -158,8 +158,13 @@ public:
     void ReconnectTick(bool menuTracking = false);
     // The window's handling of the connection-lost notice.
     void HandleConnectionLost();
-    // Quitting: logout when connected, wake and wait for every worker. Runs once.
+    // Quitting: logout when connected, wake every blocking call and wait for every worker, up
+    // to 10 s each while serving the window's queue. Runs once. A worker that still has not
+    // ended is left running rather than killed (see WorkersLeftBehind).
     void Shutdown();
+    // True after a Shutdown that had to leave a worker running: the session, and everything
+    // handed to its constructor, must then never be destroyed; the process ends instead.
+    bool WorkersLeftBehind() const { return m_workersLeftBehind.load(); }
     void SetNetworkSettings(NetworkSettings settings);
 
     // --- any thread ---
@@ -212,6 +217,7 @@ private:
     std::atomic<bool> m_disconnecting{false};
     std::atomic<bool> m_quitting{false};
     std::atomic<bool> m_reconnectWanted{true};
+    std::atomic<bool> m_workersLeftBehind{false};
     // The reader of the current login has ended on a failure (set before its notice).
     std::atomic<bool> m_notificationLost{false};
     unsigned m_reconnectTicks = 0;  // user-interface thread only

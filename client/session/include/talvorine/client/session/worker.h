@@ -31,6 +31,9 @@ public:
     // (the caller's queue keeps being served). Joins and returns true when it ended in time.
     bool WaitDispatching(const std::function<void()>& dispatch,
                          std::chrono::milliseconds timeout = std::chrono::milliseconds::max());
+    // Lets a thread that did not end in time go on alone (it is never killed: a killed thread
+    // would leave its locks held). Its owner must then outlive it, and the Worker too.
+    void Abandon();
 
 private:
     std::thread m_thread;

@@ -1,6 +1,6 @@
 #pragma once
-// Widget test helpers: answering the message boxes an action opens, and waiting while the
-// window thread serves the jobs' hand-overs.
+// Widget test helpers shared by the programs' window tests: answering the message boxes an
+// action opens, and waiting while the window thread serves the workers' hand-overs.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace talvorine::mailpoll::testing {
+namespace talvorine::testing {
 
 struct CaughtBox {
     QString text;
@@ -63,4 +63,4 @@ inline bool PumpUntil(const std::function<bool()>& done,
     return true;
 }
 
-}  // namespace talvorine::mailpoll::testing
+}  // namespace talvorine::testing
