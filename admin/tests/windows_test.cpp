@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "qt_test_support.h"
+#include "talvorine/testing/qt_test_support.h"
 #include "server_harness.h"
 #include "talvorine/admin/admin_settings.h"
 #include "talvorine/admin/data_source.h"
@@ -24,7 +24,7 @@ namespace talvorine::admin::ui {
 namespace {
 
 namespace fs = std::filesystem;
-using mailpoll::testing::AnswerBoxes;
+using talvorine::testing::AnswerBoxes;
 using server::testing::ServerHarness;
 
 QString Q(std::string_view text) {
