@@ -405,6 +405,30 @@ TEST(HelpTest, InstalledDataIsFoundBesideTheProgramBeforeTheBuildTree) {
     EXPECT_EQ(ShippedDataFolder("nothing", prefix / "bin"), std::nullopt);
 }
 
+TEST_F(DialogsTest, F1OpensTheTopicOfTheShownDialogOrPage) {
+    UrlCatcher catcher;
+    SoundPlayer player;
+    auto settings = data::ClientSettings::Defaults();
+    settings.server = "host";
+    data::CurrentAccount current;
+    const auto pressF1 = [](QWidget* target) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+        QApplication::sendEvent(target, &key);
+    };
+    CDlgOptions options(settings, false, player);
+    ASSERT_TRUE(options.ShowPage(3));
+    pressF1(options.findChild<QWidget*>("events"));
+    CDlgAW wizard(settings, current, player);
+    wizard.show();
+    pressF1(wizard.findChild<QWidget*>("applyNew"));
+    CDlgAwayMode away;
+    pressF1(away.findChild<QWidget*>("awayText"));
+    ASSERT_EQ(catcher.opened.size(), 3u);
+    EXPECT_TRUE(catcher.opened[0].toLocalFile().endsWith("/soundsdialog.htm"));
+    EXPECT_TRUE(catcher.opened[1].toLocalFile().endsWith("/applynewiddialog.htm"));
+    EXPECT_TRUE(catcher.opened[2].toLocalFile().endsWith("/awaymodedialog.htm"));
+}
+
 // ---- sounds and shipped data
 
 TEST_F(DialogsTest, ShippedSoundsAreCopiedWhereTheDefaultsPointWithoutTouchingTheUsers) {
