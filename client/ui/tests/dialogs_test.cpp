@@ -316,6 +316,23 @@ TEST(PasswordRulesTest, TheCreatedAccountNoticeTellsIdAndPassword) {
     EXPECT_EQ(chosen.find("secret"), std::string::npos) << "a chosen password is never shown";
 }
 
+TEST(PasswordRulesTest, AccountRequestsNeverGoToAWrappedPort) {
+    auto settings = data::ClientSettings::Defaults();
+    settings.server = "host";
+    for (const auto& [stored, used] : {std::pair{5000, 5000},
+                                       {1, 1},
+                                       {65534, 65534},
+                                       {65535, 8000},
+                                       {0, 8000},
+                                       {70000, 8000},
+                                       {-1, 8000}}) {
+        settings.port = stored;
+        const auto server = AccountServerOf(settings);
+        EXPECT_EQ(server.port, used) << stored;
+        EXPECT_EQ(server.server, "host");
+    }
+}
+
 // ---- help
 
 // Takes the place of the desktop's browser for file addresses while it lives.

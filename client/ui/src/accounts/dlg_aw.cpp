@@ -79,7 +79,7 @@ CDlgAW::CDlgAW(data::ClientSettings& settings, data::CurrentAccount& current, So
 }
 
 session::AccountServer CDlgAW::Server() const {
-    return {m_settings.server, static_cast<std::uint16_t>(m_settings.port)};
+    return AccountServerOf(m_settings);
 }
 
 void CDlgAW::reject() {
