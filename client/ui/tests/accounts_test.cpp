@@ -18,6 +18,9 @@
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "dialog_test_support.h"
@@ -289,6 +292,34 @@ TEST_F(AccountsTest, CancelOnTheFinishPageAsksFirst) {
     EXPECT_EQ(boxes.size(), 1u) << "an import made nothing new to tell about";
     EXPECT_FALSE(wizard.isVisible());
     EXPECT_TRUE(data::ListAccounts().empty());
+}
+
+TEST_F(AccountsTest, AFinishThatCannotWriteSaysWhyAndKeepsTheWizardOpen) {
+    const auto carol = MakeServerAccount("carolpw");
+    CDlgAW wizard(settings, current, player);
+    Import(wizard, carol.userId, "carolpw");
+    ASSERT_TRUE(Next(wizard).empty());
+    ASSERT_TRUE(Next(wizard).empty());
+    ChoosePassword(wizard, "carolpw");
+    ASSERT_TRUE(Next(wizard).empty());
+    ASSERT_EQ(wizard.currentId(), CDlgAW::FinishPage);
+    // A file where the accounts' folder belongs.
+    { std::ofstream(home.Home() / "Users") << "in the way"; }
+    auto boxes = Next(wizard);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("Failed to save account information:\n"))
+        << boxes[0].text.toStdString();
+    EXPECT_EQ(boxes[0].text.mid(36), QString::fromUtf8(std::strerror(ENOTDIR)))
+        << "the system's reason follows, never \"Success\"";
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(wizard.isVisible());
+    EXPECT_EQ(data::GetCurrentId(), "");
+    EXPECT_TRUE(current.userId.empty());
+    std::filesystem::remove(home.Home() / "Users");
+    boxes = Next(wizard);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(wizard.result(), QDialog::Accepted);
+    EXPECT_EQ(data::GetCurrentId(), carol.userId);
 }
 
 TEST_F(AccountsTest, ChangePasswordChecksThenAsksTheServerAndFollowsTheRememberedOne) {
