@@ -276,17 +276,20 @@ TEST_F(MainWindow, OnlineAgainstTheRealServerThenExitLogsOutAndSavesTheList) {
     window.TimerTick();
     EXPECT_EQ(window.CurrentTrayPicture(), TrayPicture::Online);
 
-    // N/A shows at once, before the request has gone.
-    Action(menu, "notAvailable")->trigger();
-    EXPECT_EQ(window.Session().Status(), OnlineStatus::NotAvailable);
-    EXPECT_TRUE(Action(menu, "notAvailable")->isChecked());
-    EXPECT_FALSE(Action(menu, "online")->isChecked());
     // Away asks "Away Mode" first; confirmed, the status follows once the request went out.
     Action(menu, "away")->trigger();
     EXPECT_EQ(services.calls, std::vector<std::string>{"away"});
     ASSERT_TRUE(PumpUntil([&] { return window.Session().Status() == OnlineStatus::Away; }, 10s));
     window.TimerTick();
     EXPECT_EQ(window.CurrentTrayPicture(), TrayPicture::Away);
+    // N/A shows at once, before its request has gone.
+    Action(menu, "notAvailable")->trigger();
+    EXPECT_EQ(window.Session().Status(), OnlineStatus::NotAvailable);
+    window.UpdateMenus();
+    EXPECT_TRUE(Action(menu, "notAvailable")->isChecked());
+    EXPECT_FALSE(Action(menu, "away")->isChecked());
+    window.TimerTick();
+    EXPECT_EQ(window.CurrentTrayPicture(), TrayPicture::NotAvailable);
 
     // Hidden with an unread message: the tray blinks the message pictures.
     {
@@ -307,7 +310,7 @@ TEST_F(MainWindow, OnlineAgainstTheRealServerThenExitLogsOutAndSavesTheList) {
         [&] {
             return server.LogText().find(credentials.userId + " logged out.") != std::string::npos;
         },
-        10s))
+        20s))
         << server.LogText();
     const auto list = ReadFile(clientHome.Path() / "Users" / credentials.userId / "List.dat");
     EXPECT_NE(list.find("Friends"), std::string::npos) << list;
