@@ -88,6 +88,30 @@ TEST(MainMenuState, EnablingAndCheckMarksFollowTheSession) {
     EXPECT_EQ(ShowHideText(false), "&Show Window");
 }
 
+TEST(NetworkFrom, ValuesTheOptionsWouldRefuseFallBackToTheirDefaults) {
+    auto settings = data::ClientSettings::Defaults();
+    settings.server = "  host.example  ";
+    settings.port = 9000;
+    settings.connectInterval = 60;
+    settings.autoConnect = false;
+    auto network = NetworkFrom(settings);
+    EXPECT_EQ(network.server, "host.example");
+    EXPECT_EQ(network.port, 9000);
+    EXPECT_EQ(network.connectInterval, 60);
+    EXPECT_FALSE(network.autoConnect);
+
+    for (const int port : {0, -1, 65536, 70000}) {
+        settings.port = port;
+        EXPECT_EQ(NetworkFrom(settings).port, 8000) << port;
+    }
+    settings.port = 1;  // the options refuse it, yet it is a port: kept
+    EXPECT_EQ(NetworkFrom(settings).port, 1);
+    for (const int interval : {0, -5, 4, 3601}) {
+        settings.connectInterval = interval;
+        EXPECT_EQ(NetworkFrom(settings).connectInterval, 5) << interval;
+    }
+}
+
 class RecordingSteps : public ShutdownSteps {
 public:
     void RememberTrayOnly() override { steps.push_back("tray-only"); }

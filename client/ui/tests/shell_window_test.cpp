@@ -104,6 +104,23 @@ TEST_F(MainWindow, WizardThatFinishesGivesTheFirstAccountItsCaptionAndList) {
     ExitAndWait(window);
 }
 
+TEST_F(MainWindow, DamagedProfileSaysSoThenOffersTheAccountChoice) {
+    ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
+    std::ofstream(home.Path() / "Users" / (std::string(AccountId) + ".UID"))
+        << "\x01\x02garbage\n[00001234]\nid=99999999\n";
+    auto settings = Settings(ClosedPort());
+    CDlgContactList window(services, settings, false);
+    const auto boxes = talvorine::testing::AnswerBoxes([&] { window.Start(); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Invalid UID file. Please select another account");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
+    EXPECT_EQ(services.calls, std::vector<std::string>{"select"});
+    // The choice was cancelled: the program ends, and the damaged file is left as it was.
+    ASSERT_TRUE(PumpUntil([&] { return window.ShutdownFinished(); }));
+    EXPECT_NE(ReadFile(home.Path() / "Users" / (std::string(AccountId) + ".UID")).find("99999999"),
+              std::string::npos);
+}
+
 TEST_F(MainWindow, OfflineOnlyConnectIsEnabledAndTheStatusCommandsDoNothing) {
     ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
     auto settings = Settings(ClosedPort());

@@ -94,10 +94,8 @@ CDlgContactList::CDlgContactList(ShellServices& services, data::ClientSettings& 
     BuildTray();
     RestorePlacement();
     session::SessionWindow& sessionWindow = *this;
-    m_session = std::make_unique<session::ServerSession>(
-        sessionWindow, m_book, m_history,
-        session::NetworkSettings{m_settings.server, static_cast<std::uint16_t>(m_settings.port),
-                                 m_settings.autoConnect, m_settings.connectInterval});
+    m_session = std::make_unique<session::ServerSession>(sessionWindow, m_book, m_history,
+                                                         NetworkFrom(m_settings));
     m_timer.setInterval(TimerPeriodMs);
     connect(&m_timer, &QTimer::timeout, this, &CDlgContactList::TimerTick);
     ShowStatus(session::ServerSession::StatusText(OnlineStatus::Offline));
@@ -398,8 +396,7 @@ void CDlgContactList::OpenOptions() {
 }
 
 void CDlgContactList::ApplySettings() {
-    m_session->SetNetworkSettings({m_settings.server, static_cast<std::uint16_t>(m_settings.port),
-                                   m_settings.autoConnect, m_settings.connectInterval});
+    m_session->SetNetworkSettings(NetworkFrom(m_settings));
     const bool visible = isVisible();
     setWindowFlag(Qt::WindowStaysOnTopHint, m_settings.alwaysOnTop);
     if (visible) {

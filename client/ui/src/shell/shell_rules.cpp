@@ -50,6 +50,20 @@ MainMenuState MainMenuState::For(const SessionFlags& flags) {
     return state;
 }
 
+session::NetworkSettings NetworkFrom(const data::ClientSettings& settings) {
+    const auto defaults = data::ClientSettings::Defaults();
+    session::NetworkSettings network;
+    network.server = data::TrimServerAddress(settings.server).value_or(std::string());
+    const bool portValid = settings.port >= 1 && settings.port <= 65535;
+    network.port = static_cast<std::uint16_t>(portValid ? settings.port : defaults.port);
+    network.autoConnect = settings.autoConnect;
+    const bool intervalValid =
+        settings.connectInterval >= data::SettingLimits::ConnectIntervalMin &&
+        settings.connectInterval <= data::SettingLimits::ConnectIntervalMax;
+    network.connectInterval = intervalValid ? settings.connectInterval : defaults.connectInterval;
+    return network;
+}
+
 std::string_view ShowHideText(bool windowVisible) {
     return windowVisible ? ShellText::HideWindow : ShellText::ShowWindow;
 }

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "talvorine/client/data/client_settings.h"
+#include "talvorine/client/session/server_session.h"
 #include "talvorine/protocol/catalogue.h"
 
 namespace talvorine::client::ui {
@@ -100,6 +102,11 @@ struct MainMenuState {
     // not connecting; the statuses only while connected, the current one checked.
     static MainMenuState For(const SessionFlags& flags);
 };
+
+// The session's network settings from the client settings. Values the options pages would
+// refuse (edited by hand or damaged) fall back to their defaults: a port outside 1..65535
+// would wrap, an interval below 5 s would hammer the server twice a second.
+session::NetworkSettings NetworkFrom(const data::ClientSettings& settings);
 
 // "&Show Window" while the window is hidden, "&Hide Window" while it is shown.
 std::string_view ShowHideText(bool windowVisible);
