@@ -40,11 +40,19 @@ bool EnsureFolder(const fs::path& folder) {
         if (fs::exists(fs::symlink_status(built, ec))) {
             continue;
         }
-        if (!fs::create_directory(built, ec) && !fs::is_directory(built, ec)) {
+        std::error_code createError;
+        if (!fs::create_directory(built, createError) && !fs::is_directory(built, ec)) {
+            errno = createError ? createError.value() : ENOTDIR;
             return false;
         }
     }
-    return fs::is_directory(folder, ec);
+    if (fs::is_directory(folder, ec)) {
+        return true;
+    }
+    // A component that exists as a file: callers show errno's text, which must not be
+    // "Success".
+    errno = ENOTDIR;
+    return false;
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include "talvorine/client/ui/accounts/account_texts.h"
 #include "talvorine/client/ui/common/background_request.h"
 #include "talvorine/client/ui/common/fade_in.h"
+#include "talvorine/client/ui/common/fields.h"
 #include "talvorine/client/ui/common/help.h"
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/options/dlg_options.h"
@@ -30,18 +31,11 @@ constexpr int EmailMax = 255;
 QLineEdit* MakeEdit(QWidget* parent, const char* name, int maxLength, bool secret = false) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(name);
-    edit->setMaxLength(maxLength);
+    LimitUtf8(edit, static_cast<std::size_t>(maxLength));
     if (secret) {
         edit->setEchoMode(QLineEdit::Password);
     }
     return edit;
-}
-
-QLabel* Buddy(const QString& text, QWidget* control) {
-    auto* label = new QLabel(text, control->parentWidget());
-    label->setBuddy(control);
-    control->setAccessibleName(QString(text).remove('&').remove(':'));
-    return label;
 }
 
 // The labels of the gender numbers the profile stores (the list position is the number).
@@ -116,8 +110,8 @@ CDlgAWSelect::CDlgAWSelect(CDlgAW& wizard) : m_wizard(wizard) {
     m_network->setObjectName("network");
 
     auto* form = new QFormLayout;
-    form->addRow(Buddy(tr("ID:"), m_id), m_id);
-    form->addRow(Buddy(tr("&Password:"), m_password), m_password);
+    form->addRow(BuddyLabel(tr("ID:"), m_id), m_id);
+    form->addRow(BuddyLabel(tr("&Password:"), m_password), m_password);
     auto* indented = new QGridLayout;
     indented->setColumnMinimumWidth(0, 20);
     indented->addLayout(form, 0, 1);
@@ -210,10 +204,10 @@ CDlgAWInfo::CDlgAWInfo(CDlgAW& wizard) : m_wizard(wizard) {
     auto* yourIdLabel = new QLabel(tr("Your ID:"), this);
     yourIdLabel->setBuddy(m_yourId);
     form->addRow(yourIdLabel, m_yourId);
-    form->addRow(Buddy(tr("&Nickname:"), m_nickname), m_nickname);
-    form->addRow(Buddy(tr("Real Name:"), m_realName), m_realName);
-    form->addRow(Buddy(tr("&Gender:"), m_gender), m_gender);
-    form->addRow(Buddy(tr("&E-mail:"), m_email), m_email);
+    form->addRow(BuddyLabel(tr("&Nickname:"), m_nickname), m_nickname);
+    form->addRow(BuddyLabel(tr("Real Name:"), m_realName), m_realName);
+    form->addRow(BuddyLabel(tr("&Gender:"), m_gender), m_gender);
+    form->addRow(BuddyLabel(tr("&E-mail:"), m_email), m_email);
 }
 
 void CDlgAWInfo::initializePage() {
@@ -267,8 +261,8 @@ CDlgAWPassword::CDlgAWPassword(CDlgAW& wizard) : m_wizard(wizard) {
     m_password = MakeEdit(this, "password", static_cast<int>(data::MaxPasswordLength), true);
     m_confirm = MakeEdit(this, "confirm", static_cast<int>(data::MaxPasswordLength), true);
     auto* form = new QFormLayout;
-    form->addRow(Buddy(tr("Password:"), m_password), m_password);
-    form->addRow(Buddy(tr("&Confirm:"), m_confirm), m_confirm);
+    form->addRow(BuddyLabel(tr("Password:"), m_password), m_password);
+    form->addRow(BuddyLabel(tr("&Confirm:"), m_confirm), m_confirm);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(hint);
     layout->addLayout(form);

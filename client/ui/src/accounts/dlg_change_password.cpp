@@ -10,6 +10,7 @@
 #include "talvorine/client/ui/accounts/account_texts.h"
 #include "talvorine/client/ui/common/background_request.h"
 #include "talvorine/client/ui/common/fade_in.h"
+#include "talvorine/client/ui/common/fields.h"
 #include "talvorine/client/ui/common/message_box.h"
 
 namespace talvorine::client::ui {
@@ -26,12 +27,9 @@ CDlgChangePassword::CDlgChangePassword(const data::ClientSettings& settings,
         auto* edit = new QLineEdit(this);
         edit->setObjectName(name);
         edit->setEchoMode(QLineEdit::Password);
-        edit->setMaxLength(static_cast<int>(data::MaxPasswordLength));
+        LimitUtf8(edit, data::MaxPasswordLength);
         edit->setMinimumWidth(200);
-        edit->setAccessibleName(QString(label).remove('&').remove(':'));
-        auto* caption = new QLabel(label, this);
-        caption->setBuddy(edit);
-        form->addRow(caption, edit);
+        form->addRow(BuddyLabel(label, edit), edit);
         return edit;
     };
     m_old = add("oldPassword", tr("&Old Password:"));

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "talvorine/client/ui/common/fields.h"
 #include "talvorine/client/ui/common/help.h"
 #include "talvorine/client/ui/common/message_box.h"
 
@@ -27,19 +28,13 @@ CDlgSelectAccount::CDlgSelectAccount(data::CurrentAccount& current, QWidget* par
     m_password = new QLineEdit(this);
     m_password->setObjectName("password");
     m_password->setEchoMode(QLineEdit::Password);
-    m_password->setMaxLength(static_cast<int>(data::MaxPasswordLength));
+    LimitUtf8(m_password, data::MaxPasswordLength);
     m_save = new QCheckBox(tr("&Save password"), this);
     m_save->setObjectName("savePassword");
 
-    auto* accountLabel = new QLabel(tr("&Account:"), this);
-    accountLabel->setBuddy(m_account);
-    m_account->setAccessibleName(tr("Account"));
-    auto* passwordLabel = new QLabel(tr("&Password:"), this);
-    passwordLabel->setBuddy(m_password);
-    m_password->setAccessibleName(tr("Password"));
     auto* form = new QFormLayout;
-    form->addRow(accountLabel, m_account);
-    form->addRow(passwordLabel, m_password);
+    form->addRow(BuddyLabel(tr("&Account:"), m_account), m_account);
+    form->addRow(BuddyLabel(tr("&Password:"), m_password), m_password);
     form->addRow(QString(), m_save);
 
     auto* buttons = new QDialogButtonBox(

@@ -8,9 +8,12 @@ namespace talvorine::client::ui {
 namespace fs = std::filesystem;
 
 std::optional<fs::path> ShippedDataFolder(std::string_view part) {
+    return ShippedDataFolder(part, platform::ExecutableFolder());
+}
+
+std::optional<fs::path> ShippedDataFolder(std::string_view part, const fs::path& programFolder) {
     std::error_code ec;
-    const fs::path installed =
-        platform::ExecutableFolder() / ".." / "share" / "talvorine-messenger" / part;
+    const fs::path installed = programFolder / ".." / "share" / "talvorine-messenger" / part;
     if (fs::is_directory(installed, ec)) {
         return fs::weakly_canonical(installed, ec);
     }

@@ -11,6 +11,7 @@
 
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/session/texts.h"
+#include "talvorine/client/ui/common/fields.h"
 #include "talvorine/client/ui/common/help.h"
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/platform/text.h"
@@ -42,7 +43,7 @@ CDlgAwayMode::CDlgAwayMode(QWidget* parent)
 
     m_text = new QLineEdit(ToQString(data::WindowSettings::AwayText()), this);
     m_text->setObjectName("awayText");
-    m_text->setMaxLength(static_cast<int>(session::Text::AwayTextMax));
+    LimitUtf8(m_text, session::Text::AwayTextMax);
     m_text->setAccessibleName(tr("Away text"));
     m_text->setMinimumWidth(360);
     m_text->installEventFilter(this);

@@ -18,6 +18,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "talvorine/client/ui/common/fields.h"
 #include "talvorine/client/ui/common/help.h"
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/sound_player.h"
@@ -45,13 +46,6 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& text, boo
     box->setObjectName(name);
     box->setChecked(checked);
     return box;
-}
-
-QLabel* Buddy(const QString& text, QWidget* control) {
-    auto* label = new QLabel(text, control->parentWidget());
-    label->setBuddy(control);
-    control->setAccessibleName(QString(text).remove('&').remove(':'));
-    return label;
 }
 
 }  // namespace
@@ -171,7 +165,7 @@ CDlgOptionNetwork::CDlgOptionNetwork(const data::ClientSettings& s, QWidget* par
     const auto defaults = data::ClientSettings::Defaults();
     m_server = new QLineEdit(ToQString(s.server), this);
     m_server->setObjectName("server");
-    m_server->setMaxLength(static_cast<int>(Limit::ServerMaxLength));
+    LimitUtf8(m_server, Limit::ServerMaxLength);
     m_port = MakeSpin(this, "port", Limit::PortMin, Limit::PortMax,
                       InRangeOr(s.port, Limit::PortMin, Limit::PortMax, defaults.port));
     m_reconnect =
@@ -184,8 +178,8 @@ CDlgOptionNetwork::CDlgOptionNetwork(const data::ClientSettings& s, QWidget* par
     m_intervalUnit = new QLabel(tr("(s)"), this);
 
     auto* form = new QFormLayout;
-    form->addRow(Buddy(tr("&Server:"), m_server), m_server);
-    form->addRow(Buddy(tr("&Port:"), m_port), m_port);
+    form->addRow(BuddyLabel(tr("&Server:"), m_server), m_server);
+    form->addRow(BuddyLabel(tr("&Port:"), m_port), m_port);
     auto* reconnectRow = new QHBoxLayout;
     reconnectRow->addWidget(m_reconnect);
     reconnectRow->addWidget(m_interval);
@@ -391,7 +385,7 @@ CDlgOptionFile::CDlgOptionFile(const data::ClientSettings& s, QWidget* parent)
     });
     m_path = new QLineEdit(ToQString(s.filePath), this);
     m_path->setObjectName("path");
-    m_path->setMaxLength(static_cast<int>(Limit::FilePathMaxLength));
+    LimitUtf8(m_path, Limit::FilePathMaxLength);
     auto* browse = new QPushButton(tr("..."), this);
     browse->setObjectName("browseFolder");
     browse->setAccessibleName(tr("Select Default Folder"));
@@ -415,7 +409,7 @@ CDlgOptionFile::CDlgOptionFile(const data::ClientSettings& s, QWidget* parent)
         m_overwrite[static_cast<std::size_t>(i)] = radio;
     }
 
-    auto* pathLabel = Buddy(tr("&Default saving folder:"), m_path);
+    auto* pathLabel = BuddyLabel(tr("&Default saving folder:"), m_path);
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(m_path, 1);
     pathRow->addWidget(browse);

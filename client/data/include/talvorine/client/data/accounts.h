@@ -48,7 +48,8 @@ inline constexpr std::size_t MaxPasswordLength = 16;
 std::filesystem::path AccountRoot();
 
 // Makes sure `folder` is a directory, creating it component by component from the left; a
-// component that already exists is passed over. False when it is not a directory at the end.
+// component that already exists is passed over. False when it is not a directory at the end,
+// errno telling why.
 bool EnsureFolder(const std::filesystem::path& folder);
 
 std::optional<std::filesystem::path> UsersFolder();

@@ -14,6 +14,9 @@ namespace talvorine::client::ui {
 // The folder of a shipped part ("Sound", "help"), or nullopt when neither the installed nor
 // the build tree's folder exists.
 std::optional<std::filesystem::path> ShippedDataFolder(std::string_view part);
+// The same from a given executable folder.
+std::optional<std::filesystem::path> ShippedDataFolder(std::string_view part,
+                                                       const std::filesystem::path& programFolder);
 
 struct CopyResult {
     int copied = 0;

@@ -26,8 +26,7 @@ public:
     virtual bool SelectAccount(QWidget* parent, data::CurrentAccount& current) = 0;
     // The options sheet: "Options" with its five pages, or "Network Settings" with the Network
     // page alone. True on OK; `settings` then holds the pages' values (written at exit).
-    virtual bool EditOptions(QWidget* parent, data::ClientSettings& settings,
-                             bool networkOnly) = 0;
+    virtual bool EditOptions(QWidget* parent, data::ClientSettings& settings, bool networkOnly) = 0;
     // "Change Password" for `current`, whose password follows a successful change.
     virtual void ChangePassword(QWidget* parent, const data::ClientSettings& settings,
                                 data::CurrentAccount& current) = 0;
