@@ -91,10 +91,16 @@ public:
         m_closer.setInterval(50);
         QObject::connect(&m_closer, &QTimer::timeout, [this] {
             if (QWidget* modal = QApplication::activeModalWidget()) {
-                if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-                    dialog->reject();
+                if (modal == m_closing) {
+                    return;  // asked already; it may be busy closing
+                }
+                m_closing = modal;
+                // Queued, so that a dialog which opens a box as it closes does not hold this
+                // timer: its next tick closes that box too.
+                if (qobject_cast<QDialog*>(modal) != nullptr) {
+                    QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
                 } else {
-                    modal->close();
+                    QMetaObject::invokeMethod(modal, "close", Qt::QueuedConnection);
                 }
                 return;
             }
@@ -134,6 +140,7 @@ private:
     QTimer m_closer;
     bool m_requested = false;
     QPointer<CDlgContactList> m_window;
+    QPointer<QWidget> m_closing;
 };
 
 // Reads the poller's lines from the client's channel on its own thread and hands each to the
