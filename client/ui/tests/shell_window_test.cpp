@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <QToolButton>
 #include <fstream>
 #include <sstream>
@@ -190,6 +191,35 @@ TEST_F(MainWindow, WhileConnectingBothSessionCommandsAreGreyedAndTheTrayTurns) {
     ExitAndWait(window);
     EXPECT_FALSE(window.WorkersLeftBehind());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST_F(MainWindow, TrayDoubleClickOpensTheFirstUnreadContactInListOrderElseShowsTheWindow) {
+    ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
+    auto settings = Settings(ClosedPort());
+    CDlgContactList window(services, settings, true);
+    window.Start();
+    ASSERT_TRUE(PumpUntil([&] { return Idle(window); }, 10s));
+    std::vector<std::string> opened;
+    window.SetUnreadOpener([&](const std::string& id) { opened.push_back(id); });
+    auto* tray = window.findChild<QSystemTrayIcon*>("trayIcon");
+    ASSERT_NE(tray, nullptr);
+
+    window.HideWindow();
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(opened.empty());  // nothing unread: the window comes back
+    EXPECT_TRUE(window.isVisible());
+
+    {
+        std::lock_guard lock(window.Session().Locks().list);
+        auto& list = window.ContactList();
+        const int second = list.AddGroup("Work");
+        list.AddContact(0, "00000100", "Reader", 0);
+        list.AddContact(0, "00000200", "First", 2);
+        list.AddContact(second, "00000300", "Second", 5);
+    }
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(opened, std::vector<std::string>{"00000200"});
+    ExitAndWait(window);
 }
 
 TEST_F(MainWindow, TrayOnlyStartKeepsTheWindowHiddenOnlyWhereATrayExists) {
