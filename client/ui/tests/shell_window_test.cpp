@@ -222,6 +222,34 @@ TEST_F(MainWindow, TrayDoubleClickOpensTheFirstUnreadContactInListOrderElseShows
     ExitAndWait(window);
 }
 
+TEST_F(MainWindow, PlacementIsKeptBetweenRunsAndAnOffScreenOneIsIgnored) {
+    ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
+    auto settings = Settings(ClosedPort());
+    const auto run = [&](const std::function<void(CDlgContactList&)>& whileShown) {
+        CDlgContactList window(services, settings, false);
+        window.Start();
+        ASSERT_TRUE(PumpUntil([&] { return Idle(window); }, 10s));
+        whileShown(window);
+        ExitAndWait(window);
+    };
+    QRect first;
+    run([&](CDlgContactList& window) {
+        window.move(40, 50);
+        window.resize(230, 500);
+        first = window.frameGeometry();
+    });
+    QRect second;
+    run([&](CDlgContactList& window) { second = window.frameGeometry(); });
+    EXPECT_EQ(second, first);  // neither moved nor grown from one run to the next
+    run([&](CDlgContactList& window) { second = window.frameGeometry(); });
+    EXPECT_EQ(second, first);
+
+    data::SaveWindowPlacement(data::WindowSection::Window, {-5000, -5000, -4800, -4500});
+    run([&](CDlgContactList& window) { second = window.frameGeometry(); });
+    EXPECT_GE(second.left(), 0);
+    EXPECT_GE(second.top(), 0);
+}
+
 TEST_F(MainWindow, TrayOnlyStartKeepsTheWindowHiddenOnlyWhereATrayExists) {
     ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
     data::WindowSettings(data::WindowSection::Window).SetDword("TrayIconOnly", 1);

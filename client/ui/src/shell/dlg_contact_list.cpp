@@ -223,19 +223,22 @@ void CDlgContactList::BuildTray() {
     }
 }
 
+// The stored rectangle starts at the frame's top-left corner (where move() puts a window) and
+// has the client area's size: the frame's size belongs to the window manager and is not known
+// before the window is shown, so storing the frame's size would make the window grow by its
+// frame at every start.
 void CDlgContactList::RestorePlacement() {
     resize(sizeHint().expandedTo(QSize(200, 420)));
-    const QRect present = frameGeometry();
+    const QPoint corner = frameGeometry().topLeft();
     const QRect screen = QGuiApplication::primaryScreen() != nullptr
                              ? QGuiApplication::primaryScreen()->geometry()
                              : QRect(0, 0, 1024, 768);
     const data::Rect stored = data::RestoreWindowPlacement(
         data::WindowSection::Window,
-        {present.left(), present.top(), present.left() + present.width(),
-         present.top() + present.height()},
-        screen.width(), screen.height());
+        {corner.x(), corner.y(), corner.x() + width(), corner.y() + height()}, screen.width(),
+        screen.height());
     move(stored.left, stored.top);
-    resize(QSize(stored.Width(), stored.Height()) - (frameGeometry().size() - size()));
+    resize(stored.Width(), stored.Height());
     setWindowFlag(Qt::WindowStaysOnTopHint, m_settings.alwaysOnTop);
 }
 
@@ -714,16 +717,12 @@ void CDlgContactList::DispatchWhileWaiting() {
 void CDlgContactList::RememberTrayOnly() {
     data::WindowSettings(data::WindowSection::Window)
         .SetBool(TrayIconOnlyValue, m_trayAvailable && isHidden() && m_listShown);
-    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
-    const QMargins frame(geometry().left() - frameGeometry().left(),
-                         geometry().top() - frameGeometry().top(),
-                         frameGeometry().right() - geometry().right(),
-                         frameGeometry().bottom() - geometry().bottom());
-    const QRect outer = normal.marginsAdded(frame);
     if (m_listShown) {
-        data::SaveWindowPlacement(data::WindowSection::Window,
-                                  {outer.left(), outer.top(), outer.left() + outer.width(),
-                                   outer.top() + outer.height()});
+        const QPoint corner = frameGeometry().topLeft();
+        const QSize size = normalGeometry().isValid() ? normalGeometry().size() : this->size();
+        data::SaveWindowPlacement(
+            data::WindowSection::Window,
+            {corner.x(), corner.y(), corner.x() + size.width(), corner.y() + size.height()});
     }
 }
 
