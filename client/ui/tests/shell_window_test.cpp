@@ -15,6 +15,7 @@
 #include "shell_test_support.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
+#include "talvorine/platform/local_channel.h"
 #include "talvorine/protocol/socket.h"
 #include "talvorine/testing/qt_test_support.h"
 
@@ -248,6 +249,24 @@ TEST_F(MainWindow, PlacementIsKeptBetweenRunsAndAnOffScreenOneIsIgnored) {
     run([&](CDlgContactList& window) { second = window.frameGeometry(); });
     EXPECT_GE(second.left(), 0);
     EXPECT_GE(second.top(), 0);
+}
+
+TEST_F(MainWindow, PostSentryButtonShowsARunningPollerAndLeavingClosesIt) {
+    ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
+    // The test plays the running poller by holding its channel.
+    auto poller = platform::ChannelListener::TryCreate(platform::PostSentryChannelName(),
+                                                       platform::PeerPolicy::SameUser);
+    ASSERT_TRUE(poller);
+    auto settings = Settings(ClosedPort());
+    CDlgContactList window(services, settings, false);
+    window.Start();
+    ASSERT_TRUE(PumpUntil([&] { return Idle(window); }, 10s));
+    window.findChild<QToolButton*>("postSentryButton")->click();
+    EXPECT_EQ(poller->WaitLine(5s), "2");
+    window.NewMailArrived();
+    EXPECT_EQ(services.sounds.back(), data::SoundEvent::NewMailArrived);
+    ExitAndWait(window);
+    EXPECT_EQ(poller->WaitLine(5s), "1");
 }
 
 TEST_F(MainWindow, TrayOnlyStartKeepsTheWindowHiddenOnlyWhereATrayExists) {
