@@ -442,6 +442,33 @@ TEST_F(MainWindow, OnlineAgainstTheRealServerThenExitLogsOutAndSavesTheList) {
     EXPECT_NE(ReadFile(clientHome.UserHive()).find("\"TrayIconOnly\"=dword:00000001"),
               std::string::npos);
 }
+
+TEST_F(MainWindow, AnAccountFromTheWizardLogsTheOldOneOutThenLogsItselfIn) {
+    server::testing::ServerHarness server;
+    ASSERT_TRUE(server.Start()) << server.ConsoleOutput();
+    const auto first = session::RequestNewAccount({"127.0.0.1", server.Port()});
+    const auto second = session::RequestNewAccount({"127.0.0.1", server.Port()});
+    TempClientHome clientHome{"switch"};
+    ASSERT_TRUE(PrepareAccount(first.userId, first.password, "First"));
+    auto settings = Settings(server.Port());
+    CDlgContactList window(services, settings, false);
+    window.Start();
+    ASSERT_TRUE(PumpUntil([&] { return window.Session().Connected(); }, 20s));
+    EXPECT_EQ(window.windowTitle().toStdString(), first.userId);
+
+    services.wizardAccount = second.userId;
+    services.wizardPassword = second.password;
+    Action(window.SystemMenu(), "applyImportAccount")->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return window.Session().Connected(); }, 20s));
+    EXPECT_EQ(window.windowTitle().toStdString(), second.userId);
+    EXPECT_EQ(window.Session().CurrentAccount().userId, second.userId);
+    EXPECT_EQ(window.ContactList().LoadedAccount(), second.userId);
+    EXPECT_NE(server.LogText().find(first.userId + " logged out."), std::string::npos)
+        << server.LogText();
+    // The first account's list was saved when it was put away.
+    EXPECT_TRUE(std::filesystem::exists(clientHome.Path() / "Users" / first.userId / "List.dat"));
+    ExitAndWait(window);
+}
 #endif
 
 }  // namespace
