@@ -89,6 +89,15 @@ TEST_F(Program, StartedTwiceTheSecondSaysSoAndEndsWhileTheFirstGoesOn) {
     EXPECT_FALSE(platform::ChannelExists(platform::ClientChannelName()));
 }
 
+TEST_F(Program, WithoutAServerTheNetworkSettingsComeFirstAndCancellingThemEndsTheProgram) {
+    Messenger program(Output("program.txt"));
+    ASSERT_TRUE(program.WaitOutput("window: Network Settings")) << program.Output();
+    program.Signal(SIGTERM);  // cancels the sheet
+    EXPECT_EQ(program.WaitExit(20s), 0) << program.Output();
+    EXPECT_EQ(program.Output().find("window: Talvorine Messenger"), std::string::npos);
+    EXPECT_EQ(program.Output().find("window: Account Wizard"), std::string::npos);
+}
+
 TEST_F(Program, WithNoAccountsTheWizardOpensFirstAndCancellingItEndsTheProgram) {
     SetServer(9);
     Messenger program(Output("program.txt"));
