@@ -98,6 +98,14 @@ TEST_F(Program, WithoutAServerTheNetworkSettingsComeFirstAndCancellingThemEndsTh
     EXPECT_EQ(program.Output().find("window: Account Wizard"), std::string::npos);
 }
 
+TEST_F(Program, AChannelNameThatCannotBeUsedIsReportedNotACrash) {
+    ::setenv("TALVORINE_CLIENT_CHANNEL", std::string(200, 'x').c_str(), 1);
+    Messenger program(Output("program.txt"));
+    ASSERT_TRUE(program.WaitOutput("cannot be made")) << program.Output();
+    program.Signal(SIGTERM);  // closes the error box
+    EXPECT_EQ(program.WaitExit(20s), 1) << program.Output();
+}
+
 TEST_F(Program, WithNoAccountsTheWizardOpensFirstAndCancellingItEndsTheProgram) {
     SetServer(9);
     Messenger program(Output("program.txt"));
