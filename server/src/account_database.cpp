@@ -643,24 +643,30 @@ DbResult<bool> AccountDatabase::StoreOfflineMessage(std::string_view sender,
     return result;
 }
 
-DbResult<std::vector<OfflineMessage>> AccountDatabase::FetchOfflineMessages(
-    std::string_view userId) {
+DbResult<std::vector<OfflineMessage>> AccountDatabase::FetchOfflineMessages(std::string_view userId,
+                                                                            std::int64_t afterKey,
+                                                                            std::size_t limit) {
     DbResult<std::vector<OfflineMessage>> result;
     if (!IsValidUserId(userId)) {
         result.error = std::string(InvalidUserIdText);
         return result;
     }
+    // Oldest first, the order in which they were sent; a batch at a time keeps memory bounded
+    // however many messages wait.
+    std::string sql = "SELECT * FROM OFFLINEMSG WHERE Recipient=? AND MsgId>? ORDER BY MsgId";
+    if (limit > 0) {
+        sql += " LIMIT " + std::to_string(limit);
+    }
     std::lock_guard lock(m_mutex);
     try {
         result.value = m_impl->Run([&](db::Connection& connection) {
             Statement s(connection);
-            // Oldest first, the order in which they were sent.
-            s.ExecDirect("SELECT * FROM OFFLINEMSG WHERE Recipient=? ORDER BY MsgId",
-                         {Parameter(userId)});
+            s.ExecDirect(sql, {Parameter(userId), Parameter(afterKey)});
             std::vector<OfflineMessage> messages;
             while (s.Fetch()) {
                 OfflineMessage m;
                 m.msgId = Trimmed(s, "MsgId");
+                m.key = ParseInteger(m.msgId).value_or(0);
                 m.sender = Trimmed(s, "Sender");
                 m.recvTime = static_cast<std::uint32_t>(LeadingNumber(Trimmed(s, "RecvTime")));
                 m.richText = Trimmed(s, "RichText") == "1";

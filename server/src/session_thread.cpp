@@ -104,6 +104,7 @@ void SessionThread::RequestLoop() {
 SessionThread::Next SessionThread::Dispatch(const protocol::PacketHeader& request) {
     switch (request.type) {
         case pt::KeepAlive:
+            ConfirmOffline(request);
             return Next::Continue;
         case pt::SetStatus:
             return SetStatus(request);
@@ -117,7 +118,7 @@ SessionThread::Next SessionThread::Dispatch(const protocol::PacketHeader& reques
             OfflineMessage(request);
             return Next::Continue;
         case pt::FetchOfflineMessages:
-            DeliverOfflineMessages();
+            DeliverOfflineMessages(request);
             return Next::Continue;
         case pt::ChatRequest:
         case pt::FileRequest:

@@ -30,7 +30,8 @@ enum class DatabaseBackend { Sqlite, MariaDb, Other };
 enum class PasswordCheck : int { Refused = 0, Accepted = 1, AcceptedDisabled = 2 };
 
 struct OfflineMessage {
-    std::string msgId;  // key for DeleteOfflineMessage
+    std::string msgId;     // key for DeleteOfflineMessage
+    std::int64_t key = 0;  // the same key as a number, for fetching the next batch
     std::string sender;
     std::uint32_t recvTime = 0;
     bool richText = false;  // stored flag "1"
@@ -102,9 +103,12 @@ public:
     DbResult<bool> StoreOfflineMessage(std::string_view sender, std::string_view recipient,
                                        bool richText, std::string_view brief,
                                        std::string_view body);
-    // Every stored message for the user (the whole result set is read and closed before
-    // this returns, so delivery never holds the connection).
-    DbResult<std::vector<OfflineMessage>> FetchOfflineMessages(std::string_view userId);
+    // The stored messages for the user with a key above `afterKey`, oldest first, at most
+    // `limit` of them (0: all). The result set is read and closed before this returns, so
+    // delivery never holds the connection.
+    DbResult<std::vector<OfflineMessage>> FetchOfflineMessages(std::string_view userId,
+                                                               std::int64_t afterKey = 0,
+                                                               std::size_t limit = 0);
     // Deletes one delivered message by its key.
     bool DeleteOfflineMessage(std::string_view msgId);
 
