@@ -573,42 +573,79 @@ std::string AccountDatabase::SearchStatementText(protocol::SearchField field,
     return sql;
 }
 
-DbResult<std::vector<protocol::SearchRow>> AccountDatabase::SearchUsers(protocol::SearchField field,
-                                                                        protocol::SearchMatch match,
-                                                                        std::string_view text) {
+DbResult<std::size_t> AccountDatabase::SearchUsers(protocol::SearchField field,
+                                                   protocol::SearchMatch match,
+                                                   std::string_view text, const SearchSink& sink) {
     std::string sql(SearchHead);
     sql += SearchColumn(field);
     std::string value(text);
-    DbResult<std::vector<protocol::SearchRow>> result;
-    std::lock_guard lock(m_mutex);
     if (match == protocol::SearchMatch::Contains) {
         sql += " LIKE ?";
         // MariaDB keeps the backslash as LIKE's escape character even with
         // NO_BACKSLASH_ESCAPES; doubled, it matches itself, as it does on SQLite. The
         // wildcards % and _ stay wildcards on both.
-        if (m_impl->backend == DatabaseBackend::MariaDb) {
+        if (Backend() == DatabaseBackend::MariaDb) {
             value = DoubleBackslashes(value);
         }
         value = "%" + value + "%";
     } else {
         sql += "=?";
     }
-    try {
-        result.value = m_impl->Run([&](db::Connection& connection) {
-            Statement s(connection);
-            s.ExecDirect(sql, {Parameter(std::string_view(value))});
-            std::vector<protocol::SearchRow> rows;
-            while (s.Fetch()) {
-                auto column = [&](int index) {
-                    const auto& v = s.Value(index);
-                    return std::string(db::TrimTrailing(v ? *v : std::string()));
-                };
-                rows.push_back({Cut(column(0), 9), Cut(column(1), 65), Cut(column(2), 256)});
+    // A page at a time in ID order, each page read under the lock and handed on without it,
+    // so a client that reads slowly holds neither memory nor the connection.
+    sql += " AND ID>? ORDER BY ID LIMIT " + std::to_string(SearchPage);
+    DbResult<std::size_t> result;
+    std::size_t total = 0;
+    std::string after;
+    for (;;) {
+        std::vector<protocol::SearchRow> page;
+        {
+            std::lock_guard lock(m_mutex);
+            try {
+                page = m_impl->Run([&](db::Connection& connection) {
+                    Statement s(connection);
+                    s.ExecDirect(sql, {Parameter(std::string_view(value)),
+                                       Parameter(std::string_view(after))});
+                    std::vector<protocol::SearchRow> rows;
+                    while (s.Fetch()) {
+                        auto column = [&](int index) {
+                            const auto& v = s.Value(index);
+                            return std::string(db::TrimTrailing(v ? *v : std::string()));
+                        };
+                        rows.push_back(
+                            {Cut(column(0), 9), Cut(column(1), 65), Cut(column(2), 256)});
+                        after = column(0);
+                    }
+                    return rows;
+                });
+            } catch (const OdbcError& e) {
+                result.error = ErrorText(e.what());
+                return result;
             }
-            return rows;
-        });
-    } catch (const OdbcError& e) {
-        result.error = ErrorText(e.what());
+        }
+        for (const auto& row : page) {
+            sink(row);
+        }
+        total += page.size();
+        if (page.size() < SearchPage) {
+            break;
+        }
+    }
+    result.value = total;
+    return result;
+}
+
+DbResult<std::vector<protocol::SearchRow>> AccountDatabase::SearchUsers(protocol::SearchField field,
+                                                                        protocol::SearchMatch match,
+                                                                        std::string_view text) {
+    DbResult<std::vector<protocol::SearchRow>> result;
+    std::vector<protocol::SearchRow> rows;
+    auto found = SearchUsers(field, match, text,
+                             [&](const protocol::SearchRow& row) { rows.push_back(row); });
+    if (found) {
+        result.value = std::move(rows);
+    } else {
+        result.error = found.error;
     }
     return result;
 }

@@ -1,9 +1,24 @@
 #include "session_core.h"
 
+#include <sys/resource.h>
+
 #include "session.h"
 #include "talvorine/server/server_context.h"
 
 namespace talvorine::server {
+
+namespace {
+
+WaitingConnections::Limits CurrentLimits() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    return WaitingConnections::ForOpenFileLimit(limit.rlim_cur);
+}
+
+}  // namespace
+
+SessionCore::SessionCore(ServerContext& context)
+    : m_context(context), m_loginGate(CurrentLimits()), m_accountGate(CurrentLimits()) {}
 
 bool SessionCore::Stopping() const {
     // Once the core flag is set the host's context is no longer read: a thread that shutdown

@@ -16,6 +16,7 @@
 
 #include "online_users.h"
 #include "talvorine/protocol/socket.h"
+#include "waiting_connections.h"
 
 namespace talvorine::server {
 
@@ -24,12 +25,16 @@ class Session;
 
 class SessionCore {
 public:
-    explicit SessionCore(ServerContext& context) : m_context(context) {}
+    explicit SessionCore(ServerContext& context);
     SessionCore(const SessionCore&) = delete;
     SessionCore& operator=(const SessionCore&) = delete;
 
     ServerContext& Context() { return m_context; }
     OnlineUsers& Users() { return m_users; }
+    // Connections of the session port before their login, and of the account port before
+    // their request arrived.
+    WaitingConnections& LoginGate() { return m_loginGate; }
+    WaitingConnections& AccountGate() { return m_accountGate; }
 
     // True once the host began to stop the server.
     bool Stopping() const;
@@ -53,6 +58,8 @@ public:
 private:
     ServerContext& m_context;
     OnlineUsers m_users;
+    WaitingConnections m_loginGate;
+    WaitingConnections m_accountGate;
     std::atomic<bool> m_stopping{false};
 
     // Guards the two sets below; a leaf lock, held for set operations and shutdown() calls.

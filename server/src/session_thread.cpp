@@ -20,8 +20,9 @@ namespace pt = protocol::PacketType;
 namespace rt = protocol::ReplyText;
 using protocol::NetError;
 
-SessionThread::SessionThread(std::shared_ptr<SessionCore> core, std::shared_ptr<Session> session)
-    : m_core(std::move(core)), m_session(std::move(session)) {}
+SessionThread::SessionThread(std::shared_ptr<SessionCore> core, std::shared_ptr<Session> session,
+                             WaitingConnections::Ticket waiting)
+    : m_core(std::move(core)), m_session(std::move(session)), m_waiting(std::move(waiting)) {}
 
 void SessionThread::Run() {
     try {
@@ -67,13 +68,21 @@ bool SessionThread::Login() {
         Reply(pt::LoginAccepted);
         m_session->ConnectNotification(static_cast<std::uint16_t>(login.port & 0xFFFF));
     } catch (const std::exception& error) {
-        if (!m_core->Stopping()) {
+        m_core->LoginGate().Leave(m_waiting);
+        const auto outcome = m_waiting ? m_waiting->Result() : WaitingConnections::Outcome::Done;
+        // A displaced connection is counted in the gate's report, not logged one by one.
+        if (!m_core->Stopping() && outcome != WaitingConnections::Outcome::Displaced) {
+            // The whole login has the reply time-out; the connection was shut down at it.
+            const std::string reason =
+                outcome == WaitingConnections::Outcome::TimedOut
+                    ? protocol::SocketErrorText(protocol::SocketCode::TimedOut)
+                    : std::string(error.what());
             m_core->Context().log.Write(
-                LogSwitch::Login,
-                Printable(receivedId) + " failed to login. (" + error.what() + ")");
+                LogSwitch::Login, Printable(receivedId) + " failed to login. (" + reason + ")");
         }
         return false;
     }
+    m_core->LoginGate().Leave(m_waiting);
     if (m_core->Stopping()) {
         return false;
     }

@@ -15,6 +15,7 @@
 
 #include "talvorine/protocol/catalogue.h"
 #include "talvorine/protocol/packet.h"
+#include "waiting_connections.h"
 
 namespace talvorine::server {
 
@@ -24,7 +25,8 @@ struct OfflineMessage;
 
 class SessionThread {
 public:
-    SessionThread(std::shared_ptr<SessionCore> core, std::shared_ptr<Session> session);
+    SessionThread(std::shared_ptr<SessionCore> core, std::shared_ptr<Session> session,
+                  WaitingConnections::Ticket waiting = {});
     SessionThread(const SessionThread&) = delete;
     SessionThread& operator=(const SessionThread&) = delete;
 
@@ -81,6 +83,7 @@ private:
 
     std::shared_ptr<SessionCore> m_core;
     std::shared_ptr<Session> m_session;
+    WaitingConnections::Ticket m_waiting;  // until the login is over
     bool m_inOnlineUsers = false;
     // Offline messages pushed in this session and not yet known to be taken, by key.
     struct OfflineDelivery {

@@ -4,10 +4,13 @@
 // database file is noticed, and passwords are not readable from the table.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <fstream>
 #include <set>
+#include <thread>
 
 #include "server_harness.h"
 #include "session_client.h"
@@ -158,6 +161,106 @@ TEST_F(HostileTest, LargeOfflineMessagesSurviveARecipientThatDies) {
     platform::StoreLe32(taken, 1000);
     reader.Send(pt::KeepAlive, taken);
     EXPECT_TRUE(Eventually([&] { return StoredMessages(recipient) == 0; }));
+}
+
+// Connections that send a byte of their request and then nothing, more of them than the
+// server's open-file limit allows.
+std::vector<protocol::Socket> Trickle(std::uint16_t port, std::size_t count) {
+    rlimit own{};
+    ::getrlimit(RLIMIT_NOFILE, &own);
+    if (own.rlim_cur < count + 256 && own.rlim_max >= count + 256) {
+        own.rlim_cur = count + 256;
+        ::setrlimit(RLIMIT_NOFILE, &own);
+    }
+    std::vector<protocol::Socket> sockets;
+    const std::uint8_t first = protocol::PacketMagic;
+    for (std::size_t i = 0; i < count; ++i) {
+        protocol::Socket socket;
+        if (protocol::ConnectTo(socket.Ref(), "127.0.0.1", port) != 0) {
+            break;
+        }
+        protocol::SendRaw(socket.Get(), std::span(&first, 1), 5);
+        sockets.push_back(std::move(socket));
+    }
+    return sockets;
+}
+
+TEST_F(HostileTest, TricklingConnectionsCannotLockARealUserOut) {
+    server.SetOpenFileLimit(1024);
+    StartServer();
+    const auto sessions = Trickle(server.Port(), 1100);
+    const auto accounts = Trickle(server.AccountPort(), 1100);
+    ASSERT_EQ(sessions.size(), 1100u);
+    ASSERT_EQ(accounts.size(), 1100u);
+
+    // The real user's requests come whole, and get in while the flood waits.
+    SessionClient user(server.Port());
+    user.LoginOk(sender, sender);
+    const auto fresh = NewAccount(server.AccountPort());
+    EXPECT_EQ(fresh.userId, "00000003");
+    SessionClient other(server.Port());
+    other.LoginOk(recipient, recipient);
+    EXPECT_EQ(user.QueryStatus(recipient), static_cast<int>(protocol::OnlineStatus::Online));
+
+    // The displaced connections are counted in one line, not logged one by one.
+    ASSERT_TRUE(Eventually(
+        [&] { return server.LogText().find("too many were waiting") != std::string::npos; }));
+    const std::string log = server.LogText();
+    EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 50) << log;
+}
+
+// The server's resident memory in kB.
+long ResidentKb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+TEST_F(HostileTest, SearchesWhoseClientsReadNothingHoldNoMemory) {
+    StartServer();
+    server.Execute(
+        "INSERT INTO USERS (ID, Password, Nickname, Email) "
+        "WITH RECURSIVE n(x) AS (SELECT 1000 UNION ALL SELECT x + 1 FROM n WHERE x < 200999) "
+        "SELECT printf('%08d', x), 'secret', 'nick' || x, 'user' || x || '@example.com' FROM n");
+    const protocol::SearchRequest everything{1, 0, ""};
+
+    // One search read to its end: every row, in ID order, then the end mark.
+    {
+        protocol::Socket socket = Connect(server.AccountPort());
+        protocol::SendPacket(socket.Get(), pt::SearchUsers, everything.Encode(), 30);
+        ASSERT_EQ(Receive(socket.Get(), 4095).type, pt::Ok);
+        std::size_t rows = 0;
+        std::string previous;
+        for (Packet row = Receive(socket.Get(), 4095); row.type == pt::Ok;
+             row = Receive(socket.Get(), 4095)) {
+            const std::string id = row.Text();
+            EXPECT_LT(previous, id);
+            previous = id;
+            ++rows;
+        }
+        EXPECT_EQ(rows, 200000u);
+    }
+    const long idle = ResidentKb(server.Pid());
+
+    // Ten searches whose clients read nothing.
+    std::vector<protocol::Socket> stalled;
+    for (int i = 0; i < 10; ++i) {
+        stalled.push_back(Connect(server.AccountPort()));
+        protocol::SendPacket(stalled.back().Get(), pt::SearchUsers, everything.Encode(), 30);
+    }
+    std::this_thread::sleep_for(3s);
+    // Others are served meanwhile: the database is not held for the stalled clients.
+    EXPECT_EQ(NewAccount(server.AccountPort()).userId, "00201000");
+    const long busy = ResidentKb(server.Pid());
+    RecordProperty("idle_kb", std::to_string(idle));
+    RecordProperty("stalled_searches_kb", std::to_string(busy));
+    EXPECT_LT(busy - idle, 16 * 1024)
+        << "idle " << idle << " kB, with stalled searches " << busy << " kB";
 }
 
 }  // namespace

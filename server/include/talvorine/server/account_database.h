@@ -5,6 +5,7 @@
 // Failures are logged (always) with the database's own text as each method says.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -97,6 +98,13 @@ public:
     DbResult<std::vector<protocol::SearchRow>> SearchUsers(protocol::SearchField field,
                                                            protocol::SearchMatch match,
                                                            std::string_view text);
+    // The same rows, in ID order, handed to `sink` as they are read: a page at a time, each
+    // read under the database lock and handed on after it was let go, so `sink` may block on
+    // a slow client (and may throw to end the search). The number of rows.
+    using SearchSink = std::function<void(const protocol::SearchRow&)>;
+    static constexpr std::size_t SearchPage = 100;
+    DbResult<std::size_t> SearchUsers(protocol::SearchField field, protocol::SearchMatch match,
+                                      std::string_view text, const SearchSink& sink);
 
     // Stores a message with the server clock as receive time. An ID that is not 8 digits is
     // refused with an error text and nothing is stored.
