@@ -7,7 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   unixodbc unixodbc-dev libsqliteodbc sqlite3
   mariadb-server mariadb-client odbc-mariadb
-  libsystemd-dev
+  libsystemd-dev libcrypt-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   clang-format
   xvfb xauth imagemagick xdotool openbox

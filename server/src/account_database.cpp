@@ -7,8 +7,10 @@
 #include <ctime>
 #include <map>
 
+#include "password_hash.h"
 #include "talvorine/db/odbc.h"
 #include "talvorine/platform/text.h"
+#include "talvorine/protocol/socket.h"
 #include "talvorine/server/event_log.h"
 #include "talvorine/server/server_log.h"
 
@@ -371,45 +373,93 @@ bool AccountDatabase::SetOnline(std::string_view userId, bool online) {
                         userId, online);
 }
 
+std::optional<AccountDatabase::StoredCredentials> AccountDatabase::ReadCredentials(
+    std::string_view userId) {
+    std::lock_guard lock(m_mutex);
+    return m_impl->Run([&](db::Connection& connection) {
+        Statement s(connection);
+        s.ExecDirect("SELECT Password, Disabled FROM USERS WHERE ID=?", {Parameter(userId)});
+        if (!s.Fetch()) {
+            return std::optional<StoredCredentials>();
+        }
+        StoredCredentials stored;
+        stored.password = Trimmed(s, "Password");
+        const std::string disabled = Trimmed(s, "Disabled");
+        stored.disabled = disabled.empty() || disabled.front() != '0';
+        s.CloseCursor();
+        return std::optional<StoredCredentials>(std::move(stored));
+    });
+}
+
+std::optional<std::string> AccountDatabase::StoredForm(std::string_view password) {
+    if (m_plainPasswords.load()) {
+        return std::string(password);
+    }
+    auto hash = HashPassword(password);
+    if (!hash) {
+        m_log.Always("Error: Failed to hash a password. (" + protocol::SystemErrorText() + ")");
+    }
+    return hash;
+}
+
+bool AccountDatabase::ReplacePassword(std::string_view userId, std::string_view current,
+                                      std::string_view replacement, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    try {
+        m_impl->Run([&](db::Connection& connection) {
+            Statement s(connection);
+            s.ExecDirect("UPDATE USERS SET Password=? WHERE ID=? AND Password=?",
+                         {Parameter(replacement), Parameter(userId), Parameter(current)});
+            return 0;
+        });
+        return true;
+    } catch (const OdbcError& e) {
+        error = ErrorText(e.what());
+        return false;
+    }
+}
+
+void AccountDatabase::UpgradeToHash(std::string_view userId, std::string_view stored,
+                                    std::string_view password) {
+    if (m_plainPasswords.load() || IsPasswordHash(stored)) {
+        return;
+    }
+    const auto hash = StoredForm(password);
+    std::string error;
+    // Only the value that was checked is replaced; a change in between wins.
+    if (hash && !ReplacePassword(userId, stored, *hash, error)) {
+        m_log.Always("Error: Failed to store the password of " + std::string(userId) +
+                     " as a hash. (" + error + ")");
+    }
+}
+
 PasswordCheck AccountDatabase::CheckPassword(std::string_view userId, std::string_view password) {
     if (password.empty() || password.size() > MaxPassword || !IsValidUserId(userId)) {
         return PasswordCheck::Refused;
     }
-    std::string error;
-    {
-        std::lock_guard lock(m_mutex);
-        try {
-            return m_impl->Run([&](db::Connection& connection) {
-                Statement s(connection);
-                s.ExecDirect("SELECT Password, Disabled FROM USERS WHERE ID=?",
-                             {Parameter(userId)});
-                if (!s.Fetch()) {
-                    return PasswordCheck::Refused;
-                }
-                std::string stored(platform::CutUtf8(Trimmed(s, "Password"), MaxPassword));
-                std::string disabled = Trimmed(s, "Disabled");
-                s.CloseCursor();
-                if (stored != password) {
-                    return PasswordCheck::Refused;
-                }
-                bool isDisabled = disabled.empty() || disabled.front() != '0';
-                return isDisabled ? PasswordCheck::AcceptedDisabled : PasswordCheck::Accepted;
-            });
-        } catch (const OdbcError& e) {
-            error = ErrorText(e.what());
-        }
+    std::optional<StoredCredentials> stored;
+    try {
+        stored = ReadCredentials(userId);
+    } catch (const OdbcError& e) {
+        m_log.Always("Error: GetPasswordError(). (" + ErrorText(e.what()) + ")");
+        return PasswordCheck::Refused;
     }
-    m_log.Always("Error: GetPasswordError(). (" + error + ")");
-    return PasswordCheck::Refused;
+    // The slow hash runs without the database lock.
+    if (!stored || !PasswordMatches(password, stored->password)) {
+        return PasswordCheck::Refused;
+    }
+    UpgradeToHash(userId, stored->password, password);
+    return stored->disabled ? PasswordCheck::AcceptedDisabled : PasswordCheck::Accepted;
 }
 
 std::optional<protocol::AccountCredentials> AccountDatabase::CreateAccount() {
     std::string error;
+    std::optional<protocol::AccountCredentials> credentials;
     {
         // Both statements under one lock, so two requests of this server never pick one ID.
         std::lock_guard lock(m_mutex);
         try {
-            return m_impl->RunOnce([&](db::Connection& connection, bool& sent) {
+            credentials = m_impl->RunOnce([&](db::Connection& connection, bool& sent) {
                 Statement query(connection);
                 query.ExecDirect("SELECT Max(ID) AS NewID FROM USERS");
                 std::string largest;
@@ -435,6 +485,12 @@ std::optional<protocol::AccountCredentials> AccountDatabase::CreateAccount() {
             error = ErrorText(e.what());
         }
     }
+    if (credentials) {
+        // The initial password is the ID, which is no secret; it is hashed after the insert
+        // so that the slow hash never runs under the lock that keeps IDs unique.
+        UpgradeToHash(credentials->userId, credentials->userId, credentials->userId);
+        return credentials;
+    }
     m_log.Always("Error: Failed to create new account ID. (" + error + ")");
     return std::nullopt;
 }
@@ -449,21 +505,18 @@ bool AccountDatabase::ChangePassword(const protocol::PasswordChange& change) {
         return false;
     }
     std::string error;
-    {
-        std::lock_guard lock(m_mutex);
-        try {
-            m_impl->Run([&](db::Connection& connection) {
-                Statement s(connection);
-                s.ExecDirect("UPDATE USERS SET Password=? WHERE ID=? AND Password=?",
-                             {Parameter(std::string_view(change.newPassword)),
-                              Parameter(std::string_view(change.userId)),
-                              Parameter(std::string_view(change.oldPassword))});
-                return 0;
-            });
-            return true;
-        } catch (const OdbcError& e) {
-            error = ErrorText(e.what());
+    try {
+        // The value as it is now (the check may have just hashed it): only that is replaced.
+        const auto stored = ReadCredentials(change.userId);
+        const auto replacement = StoredForm(change.newPassword);
+        if (!stored || !replacement) {
+            return false;
         }
+        if (ReplacePassword(change.userId, stored->password, *replacement, error)) {
+            return true;
+        }
+    } catch (const OdbcError& e) {
+        error = ErrorText(e.what());
     }
     m_log.Always("Error: Failed to change password. (" + error + ")");
     return false;
@@ -508,11 +561,25 @@ std::optional<protocol::UserProfile> AccountDatabase::ReadProfile(std::string_vi
 bool AccountDatabase::WriteProfile(const protocol::UserProfile& profile) {
     std::string error;
     auto gender = ParseInteger(profile.gender);
+    // The row is matched by ID and by the stored password, after the given one was checked
+    // against it (through the hash): a wrong password changes no row, as before.
+    std::string storedPassword;
+    if (IsValidUserId(profile.userId) && gender) {
+        try {
+            const auto stored = ReadCredentials(profile.userId);
+            if (!stored || !PasswordMatches(profile.password, stored->password)) {
+                return true;  // no row matched
+            }
+            storedPassword = stored->password;
+        } catch (const OdbcError& e) {
+            error = ErrorText(e.what());
+        }
+    }
     if (!IsValidUserId(profile.userId)) {
         error = std::string(InvalidUserIdText);
     } else if (!gender) {
         error = "Gender is not a number";
-    } else {
+    } else if (error.empty()) {
         // The profile fields in statement order (the table's, not the record's).
         static constexpr std::string_view Columns[] = {
             "RealName", "Nickname",   "Gender",   "Birthday",    "Email",
@@ -541,7 +608,7 @@ bool AccountDatabase::WriteProfile(const protocol::UserProfile& profile) {
         }
         sql += " WHERE ID=? AND Password=?";
         parameters.emplace_back(std::string_view(profile.userId));
-        parameters.emplace_back(std::string_view(profile.password));
+        parameters.emplace_back(std::string_view(storedPassword));
 
         std::lock_guard lock(m_mutex);
         try {

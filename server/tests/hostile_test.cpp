@@ -2,6 +2,7 @@
 // messages survive a recipient that dies during their delivery, connections that trickle or
 // flood before login cannot lock a real user out, a stalled search holds no memory, a deleted
 // database file is noticed, and passwords are not readable from the table.
+#include <crypt.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -261,6 +262,130 @@ TEST_F(HostileTest, SearchesWhoseClientsReadNothingHoldNoMemory) {
     RecordProperty("stalled_searches_kb", std::to_string(busy));
     EXPECT_LT(busy - idle, 16 * 1024)
         << "idle " << idle << " kB, with stalled searches " << busy << " kB";
+}
+
+// A yescrypt hash as any tool with libcrypt makes one.
+std::string HashFor(const std::string& password) {
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+    EXPECT_NE(::crypt_gensalt_rn("$y$", 0, nullptr, 0, setting, sizeof setting), nullptr);
+    auto data = std::make_unique<crypt_data>();
+    return ::crypt_r(password.c_str(), setting, data.get());
+}
+
+class PasswordTest : public HostileTest {
+protected:
+    std::string StoredPassword(const std::string& userId) {
+        const auto rows = server.Query("SELECT Password FROM USERS WHERE ID='" + userId + "'");
+        return rows.empty() || !rows[0][0] ? "" : *rows[0][0];
+    }
+    static bool IsHash(const std::string& stored) { return stored.rfind("$y$", 0) == 0; }
+
+    Packet One(int type, std::span<const std::uint8_t> body) {
+        return AccountRequest(server.AccountPort(), type, body).at(0);
+    }
+    int LoginReply(const std::string& userId, const std::string& password) {
+        SessionClient client(server.Port());
+        const int type = client.Login(userId, password).type;
+        if (type == pt::LoginAccepted) {
+            client.Send(pt::Logout);
+            EXPECT_TRUE(PeerCloses(client.RequestSocket()));
+            Eventually([&] { return !IsOnline(userId); });
+        }
+        return type;
+    }
+    std::vector<std::uint8_t> ChangePassword(const std::string& userId, const std::string& from,
+                                             const std::string& to) {
+        const protocol::PasswordChange change{userId, from, to};
+        const auto bytes = change.Encode();
+        return {bytes.begin(), bytes.end()};
+    }
+    // Every byte of the database's files, as a copy of them would hold.
+    std::string DatabaseFiles() {
+        std::string all;
+        for (const auto& entry : std::filesystem::directory_iterator(server.ServerFolder())) {
+            if (entry.is_regular_file()) {
+                std::ifstream file(entry.path(), std::ios::binary);
+                all.append(std::istreambuf_iterator<char>(file), {});
+            }
+        }
+        return all;
+    }
+};
+
+TEST_F(PasswordTest, PasswordsAreStoredAsHashesAndBothFormsWork) {
+    StartServer();
+    // A new account: its initial password is hashed, and works.
+    EXPECT_TRUE(IsHash(StoredPassword(sender))) << StoredPassword(sender);
+    EXPECT_EQ(LoginReply(sender, sender), pt::LoginAccepted);
+    EXPECT_EQ(LoginReply(sender, "wrong"), pt::LoginAuthorizationFailed);
+
+    // A changed password is a hash, never the text.
+    ASSERT_EQ(One(pt::ChangePassword, ChangePassword(sender, sender, "Tr1cky-Pass")).type, pt::Ok);
+    EXPECT_TRUE(IsHash(StoredPassword(sender)));
+    EXPECT_EQ(LoginReply(sender, "Tr1cky-Pass"), pt::LoginAccepted);
+    EXPECT_EQ(LoginReply(sender, sender), pt::LoginAuthorizationFailed);
+
+    // Accounts from before hashing keep working and are hashed at their next successful use:
+    // a login, an import, a profile update, a password change.
+    const std::vector<std::pair<std::string, std::string>> old = {{"00000101", "login-plain"},
+                                                                  {"00000102", "import-plain"},
+                                                                  {"00000103", "profile-plain"},
+                                                                  {"00000104", "change-plain"}};
+    for (const auto& [id, password] : old) {
+        server.Execute("INSERT INTO USERS (ID, Password, Nickname) VALUES ('" + id + "', '" +
+                       password + "', 'old')");
+    }
+    EXPECT_EQ(LoginReply("00000101", "wrong"), pt::LoginAuthorizationFailed);
+    EXPECT_EQ(StoredPassword("00000101"), "login-plain");
+    EXPECT_EQ(LoginReply("00000101", "login-plain"), pt::LoginAccepted);
+
+    const auto credentials = protocol::AccountCredentials{"00000102", "import-plain"}.Encode();
+    EXPECT_EQ(One(pt::ImportAccount, credentials).type, pt::Ok);
+
+    protocol::UserProfile profile;
+    profile.userId = "00000103";
+    profile.password = "profile-plain";
+    profile.nickname = "renamed";
+    profile.gender = "1";
+    EXPECT_EQ(One(pt::ChangeUserInfo, profile.Encode()).type, pt::Ok);
+    EXPECT_EQ(server.Query("SELECT Nickname FROM USERS WHERE ID='00000103'")[0][0], "renamed");
+
+    EXPECT_EQ(One(pt::ChangePassword, ChangePassword("00000104", "change-plain", "Next-0ne")).type,
+              pt::Ok);
+    for (const auto& [id, password] : old) {
+        EXPECT_TRUE(IsHash(StoredPassword(id))) << id;
+    }
+    // Profile updates and imports compare through the hash as well.
+    profile.nickname = "again";
+    EXPECT_EQ(One(pt::ChangeUserInfo, profile.Encode()).type, pt::Ok);
+    EXPECT_EQ(server.Query("SELECT Nickname FROM USERS WHERE ID='00000103'")[0][0], "again");
+    profile.password = "wrong";
+    EXPECT_EQ(One(pt::ChangeUserInfo, profile.Encode()).Text(), rt::AuthorizationFailed);
+    EXPECT_EQ(One(pt::ImportAccount, credentials).type, pt::Ok);
+    EXPECT_EQ(LoginReply("00000104", "Next-0ne"), pt::LoginAccepted);
+    EXPECT_EQ(LoginReply("00000102", "import-plain"), pt::LoginAccepted);
+
+    // A copy of the database files holds none of the passwords that were set through the
+    // server (those from before hashing were on disk already).
+    const std::string files = DatabaseFiles();
+    ASSERT_FALSE(files.empty());
+    for (const char* password : {"Tr1cky-Pass", "Next-0ne"}) {
+        EXPECT_EQ(files.find(password), std::string::npos) << password;
+    }
+}
+
+TEST_F(PasswordTest, PlainStorageKeepsNewPasswordsAsTypedAndHashesStillWork) {
+    server.SetServerValue("Plain passwords", 1);
+    StartServer();
+    EXPECT_EQ(StoredPassword(sender), sender);
+    // A hash written by a server that hashed keeps working.
+    const std::string hash = HashFor(recipient);
+    server.Execute("UPDATE USERS SET Password='" + hash + "' WHERE ID='" + recipient + "'");
+    EXPECT_EQ(LoginReply(recipient, recipient), pt::LoginAccepted);
+    EXPECT_EQ(StoredPassword(recipient), hash);  // no downgrade
+    ASSERT_EQ(One(pt::ChangePassword, ChangePassword(sender, sender, "typed")).type, pt::Ok);
+    EXPECT_EQ(StoredPassword(sender), "typed");
+    EXPECT_EQ(LoginReply(sender, "typed"), pt::LoginAccepted);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // parameter; user IDs are checked to be 8 decimal digits before they reach a query.
 // Failures are logged (always) with the database's own text as each method says.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -120,14 +121,35 @@ public:
     // Deletes one delivered message by its key.
     bool DeleteOfflineMessage(std::string_view msgId);
 
+    // Passwords are stored as salted hashes unless this is set (the "Plain passwords"
+    // setting, for a site whose own tools read the column). Either way both forms verify.
+    void SetPlainPasswords(bool plain) { m_plainPasswords.store(plain); }
+
 private:
     struct Impl;
+    struct StoredCredentials {
+        std::string password;  // a hash, or a password as typed
+        bool disabled = false;
+    };
+    // The account's stored password and disabled flag; nullopt when there is no such account.
+    // Raises OdbcError.
+    std::optional<StoredCredentials> ReadCredentials(std::string_view userId);
+    // The form in which a password is stored (hash or as typed); nullopt (logged) when no
+    // hash could be made.
+    std::optional<std::string> StoredForm(std::string_view password);
+    // Replaces the stored value `current` of the account; false with the error text.
+    bool ReplacePassword(std::string_view userId, std::string_view current,
+                         std::string_view replacement, std::string& error);
+    // After a successful check: a password kept as typed is replaced by its hash.
+    void UpgradeToHash(std::string_view userId, std::string_view stored, std::string_view password);
+
     bool UpdateOnline(std::string_view statement, std::string_view userId, bool online);
     void ReportUpdateFailure(const std::string& text);
 
     ServerLog& m_log;
     EventLog& m_events;
     mutable std::mutex m_mutex;  // one statement at a time on the one connection
+    std::atomic<bool> m_plainPasswords{false};
     std::unique_ptr<Impl> m_impl;
 };
 
