@@ -1,5 +1,8 @@
 #include "talvorine/server/account_database.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -9,6 +12,7 @@
 
 #include "password_hash.h"
 #include "talvorine/db/odbc.h"
+#include "talvorine/platform/file_descriptor.h"
 #include "talvorine/platform/text.h"
 #include "talvorine/protocol/socket.h"
 #include "talvorine/server/event_log.h"
@@ -143,6 +147,13 @@ struct AccountDatabase::Impl {
     // Online flags that could not be written while the link was away, written after the
     // next successful connect so the table again says who is online.
     std::map<std::string, bool, std::less<>> pendingOnline;
+    // An SQLite database file, held open to notice when it is deleted under the server
+    // (its link count drops to 0): from then on every statement fails, since what it wrote
+    // would be acknowledged into a file nobody will read again.
+    std::string databaseFile;
+    platform::FileDescriptor databaseFileHandle;
+    bool deletionReported = false;
+    ServerLog* log = nullptr;
 
     void Connect() {
         connection.SetLoginTimeout(LoginTimeoutSeconds);
@@ -159,10 +170,44 @@ struct AccountDatabase::Impl {
             if (backend == DatabaseBackend::MariaDb) {
                 connection.Execute(MariaDbSqlMode);
             }
+            if (backend == DatabaseBackend::Sqlite && !databaseFileHandle.IsOpen()) {
+                WatchDatabaseFile();
+            }
         } catch (const OdbcError&) {
             connection.Disconnect();
             throw;
         }
+    }
+
+    void WatchDatabaseFile() {
+        Statement s(connection);
+        s.ExecDirect("PRAGMA database_list");
+        while (s.Fetch()) {
+            if (s.Value(1).value_or("") == "main") {
+                databaseFile = s.Value(2).value_or("");
+            }
+        }
+        s.CloseCursor();
+        if (!databaseFile.empty()) {
+            databaseFileHandle =
+                platform::FileDescriptor(::open(databaseFile.c_str(), O_RDONLY | O_CLOEXEC));
+        }
+    }
+
+    // Raises when the database file was deleted; the log says so once.
+    void CheckDatabaseFile() {
+        struct stat status {};
+        if (!databaseFileHandle.IsOpen() || ::fstat(databaseFileHandle.Get(), &status) != 0 ||
+            status.st_nlink > 0) {
+            return;
+        }
+        const std::string text = "the database file " + databaseFile + " has been deleted";
+        if (!deletionReported && log != nullptr) {
+            deletionReported = true;
+            log->Always("Error: " + text +
+                        "; nothing is stored until the server is started on a database file.");
+        }
+        throw OdbcError(text, {});
     }
 
     std::string QueryText(std::string_view sql) {
@@ -224,6 +269,7 @@ struct AccountDatabase::Impl {
     // once.
     template <class Work>
     auto Run(Work&& work) {
+        CheckDatabaseFile();
         bool reopened = false;
         if (!connection.IsConnected()) {
             Reopen();
@@ -248,6 +294,7 @@ struct AccountDatabase::Impl {
     // INSERT; a lost link before that point is opened again and the work repeated once.
     template <class Work>
     auto RunOnce(Work&& work) {
+        CheckDatabaseFile();
         bool reopened = false;
         if (connection.IsDead()) {
             connection.Disconnect();
@@ -273,7 +320,9 @@ struct AccountDatabase::Impl {
 };
 
 AccountDatabase::AccountDatabase(ServerLog& log, EventLog& events)
-    : m_log(log), m_events(events), m_impl(std::make_unique<Impl>()) {}
+    : m_log(log), m_events(events), m_impl(std::make_unique<Impl>()) {
+    m_impl->log = &m_log;
+}
 
 AccountDatabase::~AccountDatabase() = default;
 

@@ -264,6 +264,33 @@ TEST_F(HostileTest, SearchesWhoseClientsReadNothingHoldNoMemory) {
         << "idle " << idle << " kB, with stalled searches " << busy << " kB";
 }
 
+TEST_F(HostileTest, ADeletedDatabaseFileIsNoticedAndNothingIsAcknowledgedIntoIt) {
+    StartServer();
+    SessionClient from(server.Port());
+    from.LoginOk(sender, sender);
+    const auto store = [&] {
+        EXPECT_EQ(from.Request(pt::OfflineMessage, IdField(recipient)).type, pt::Ok);
+        from.Send(pt::OfflineMessage, Message("kept?").Encode());
+        return from.Reply();
+    };
+    ASSERT_EQ(store().type, pt::Ok);
+
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        std::filesystem::remove(server.ServerFolder() /
+                                (std::string("talvorine-messenger.db") + suffix));
+    }
+    const Packet refused = store();
+    EXPECT_EQ(refused.type, pt::Failed);
+    EXPECT_EQ(refused.Text(), rt::FailedToSendOffline);
+    const auto replies = AccountRequest(server.AccountPort(), pt::NewAccount, {});
+    EXPECT_EQ(replies.at(0).type, pt::Failed);
+    EXPECT_EQ(replies.at(0).Text(), rt::ServerInternalError);
+    // The session goes on, and the log says why.
+    EXPECT_EQ(from.QueryStatus(recipient), static_cast<int>(protocol::OnlineStatus::Offline));
+    const std::string log = server.LogText();
+    EXPECT_NE(log.find("talvorine-messenger.db has been deleted"), std::string::npos) << log;
+}
+
 // A yescrypt hash as any tool with libcrypt makes one.
 std::string HashFor(const std::string& password) {
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
