@@ -9,7 +9,7 @@ packages=(
   mariadb-server mariadb-client odbc-mariadb
   libsystemd-dev libcrypt-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
-  clang-format
+  clang-format clang libclang-rt-14-dev
   xvfb xauth imagemagick xdotool openbox
 )
 
