@@ -69,13 +69,13 @@ void WaitingConnections::Leave(const Ticket& ticket) {
     Remove(ticket, Outcome::Done);
 }
 
-void WaitingConnections::Rearm(const Ticket& ticket) {
+void WaitingConnections::Rearm(const Ticket& ticket, Clock::time_point now) {
     if (!ticket) {
         return;
     }
     std::lock_guard lock(m_mutex);
     if (ticket->outcome.load() == Outcome::Waiting) {
-        ticket->deadline = Clock::now() + m_limits.deadline;
+        ticket->deadline = now + m_limits.deadline;
     }
 }
 

@@ -56,7 +56,7 @@ public:
     // The request is complete: the connection no longer waits. Harmless when already out.
     void Leave(const Ticket& ticket);
     // A further whole-request deadline from now (the bytes of an icon upload).
-    void Rearm(const Ticket& ticket);
+    void Rearm(const Ticket& ticket, Clock::time_point now = Clock::now());
     // Wakes every connection whose deadline has passed.
     void Expire(Clock::time_point now = Clock::now());
     // Refusals since the last call.
