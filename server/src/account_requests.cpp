@@ -83,15 +83,9 @@ void AccountThread::Run() {
     try {
         Serve();
     } catch (const std::exception& error) {
-        m_core->AccountGate().Leave(m_waiting);
-        const auto outcome = m_waiting ? m_waiting->Result() : WaitingConnections::Outcome::Done;
-        // A displaced connection is counted in the gate's report, not logged one by one.
-        if (!m_core->Stopping() && outcome != WaitingConnections::Outcome::Displaced) {
-            const std::string reason =
-                outcome == WaitingConnections::Outcome::TimedOut
-                    ? protocol::SocketErrorText(protocol::SocketCode::TimedOut)
-                    : std::string(error.what());
-            m_core->Context().log.Event(LogKind::ConsoleOnly(), "Warning: " + reason + ".");
+        const auto reason = LeaveWithReason(m_core->AccountGate(), m_waiting, error);
+        if (reason && !m_core->Stopping()) {
+            m_core->Context().log.Event(LogKind::ConsoleOnly(), "Warning: " + *reason + ".");
         }
     }
     // Out of the gate and the shutdown list before the descriptor is closed, so nothing is

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include "session.h"
+#include "talvorine/protocol/socket.h"
 #include "talvorine/server/server_context.h"
 
 namespace talvorine::server {
@@ -90,6 +91,21 @@ std::string Printable(std::string_view text) {
         }
     }
     return result;
+}
+
+std::optional<std::string> LeaveWithReason(WaitingConnections& gate,
+                                           const WaitingConnections::Ticket& ticket,
+                                           const std::exception& error) {
+    gate.Leave(ticket);
+    const auto outcome = ticket ? ticket->Result() : WaitingConnections::Outcome::Done;
+    if (outcome == WaitingConnections::Outcome::Displaced) {
+        return std::nullopt;
+    }
+    // The whole request had the reply time-out; the connection was shut down at it.
+    if (outcome == WaitingConnections::Outcome::TimedOut) {
+        return protocol::SocketErrorText(protocol::SocketCode::TimedOut);
+    }
+    return std::string(error.what());
 }
 
 }  // namespace talvorine::server

@@ -7,8 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -68,6 +70,13 @@ private:
     std::unordered_set<std::shared_ptr<Session>> m_liveSessions;
     std::unordered_set<protocol::SocketHandle> m_accountSockets;
 };
+
+// Takes a connection that failed out of its gate. The reason to log for it: the error's text,
+// the time-out text when the gate ended it at its deadline, or nullopt when a newer connection
+// displaced it (those are counted in the gate's report, not logged one by one).
+std::optional<std::string> LeaveWithReason(WaitingConnections& gate,
+                                           const WaitingConnections::Ticket& ticket,
+                                           const std::exception& error);
 
 // Replaces control characters of a text that came from the network before it goes into a log
 // line, so that a crafted ID cannot forge or break lines.

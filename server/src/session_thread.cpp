@@ -68,17 +68,10 @@ bool SessionThread::Login() {
         Reply(pt::LoginAccepted);
         m_session->ConnectNotification(static_cast<std::uint16_t>(login.port & 0xFFFF));
     } catch (const std::exception& error) {
-        m_core->LoginGate().Leave(m_waiting);
-        const auto outcome = m_waiting ? m_waiting->Result() : WaitingConnections::Outcome::Done;
-        // A displaced connection is counted in the gate's report, not logged one by one.
-        if (!m_core->Stopping() && outcome != WaitingConnections::Outcome::Displaced) {
-            // The whole login has the reply time-out; the connection was shut down at it.
-            const std::string reason =
-                outcome == WaitingConnections::Outcome::TimedOut
-                    ? protocol::SocketErrorText(protocol::SocketCode::TimedOut)
-                    : std::string(error.what());
+        const auto reason = LeaveWithReason(m_core->LoginGate(), m_waiting, error);
+        if (reason && !m_core->Stopping()) {
             m_core->Context().log.Write(
-                LogSwitch::Login, Printable(receivedId) + " failed to login. (" + reason + ")");
+                LogSwitch::Login, Printable(receivedId) + " failed to login. (" + *reason + ")");
         }
         return false;
     }

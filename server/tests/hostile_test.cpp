@@ -76,19 +76,6 @@ protected:
         return ::poll(&entry, 1, 10000) == 1;
     }
 
-    // Reads `count` offline messages and returns their bodies in order.
-    static std::vector<std::string> ReadOffline(SessionClient& client, std::size_t count) {
-        std::vector<std::string> bodies;
-        for (std::size_t i = 0; i < count; ++i) {
-            const Packet from = client.Notification();
-            EXPECT_EQ(from.type, pt::OfflineMessage);
-            const Packet record = client.Notification();
-            EXPECT_EQ(record.type, pt::OfflineMessage);
-            bodies.push_back(protocol::MessageRecord::Decode(record.body).body);
-        }
-        return bodies;
-    }
-
     ServerHarness server;
     std::string sender, recipient;
 };
@@ -116,7 +103,7 @@ TEST_F(HostileTest, ARecipientThatDiesDuringOfflineDeliveryLosesNothing) {
         SessionClient partial(server.Port());
         partial.LoginOk(recipient, recipient);
         Fetch(partial, true);
-        const auto first = ReadOffline(partial, 120);
+        const auto first = ReadOfflineMessages(partial, 120);
         EXPECT_EQ(first.front().substr(0, 2), "0:");
         std::array<std::uint8_t, 4> taken{};
         platform::StoreLe32(taken, 100);
@@ -132,7 +119,7 @@ TEST_F(HostileTest, ARecipientThatDiesDuringOfflineDeliveryLosesNothing) {
     SessionClient reader(server.Port());
     reader.LoginOk(recipient, recipient);
     Fetch(reader, false);
-    const auto bodies = ReadOffline(reader, 100);
+    const auto bodies = ReadOfflineMessages(reader, 100);
     EXPECT_EQ(bodies.front().substr(0, 4), "100:");
     EXPECT_EQ(std::set<std::string>(bodies.begin(), bodies.end()).size(), 100u);
     EXPECT_TRUE(Eventually([&] { return StoredMessages(recipient) == 0; }));
@@ -156,7 +143,7 @@ TEST_F(HostileTest, LargeOfflineMessagesSurviveARecipientThatDies) {
     SessionClient reader(server.Port());
     reader.LoginOk(recipient, recipient);
     Fetch(reader, true);
-    EXPECT_EQ(ReadOffline(reader, 60).size(), 60u);
+    EXPECT_EQ(ReadOfflineMessages(reader, 60).size(), 60u);
     EXPECT_EQ(StoredMessages(recipient), 60u);  // taken, not yet confirmed
     std::array<std::uint8_t, 4> taken{};
     platform::StoreLe32(taken, 1000);
