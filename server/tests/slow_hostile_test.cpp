@@ -1,6 +1,9 @@
 // Hostile peers that wait out the server's 30 s time-outs: a recipient that stops reading its
-// notification connection, and connections that trickle their login a byte at a time.
+// notification connection, connections that trickle their login a byte at a time, and
+// searches whose clients read nothing.
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "server_harness.h"
 #include "session_client.h"
@@ -103,6 +106,36 @@ TEST_F(SlowHostileTest, ALoginOrRequestHasThirtySecondsAsAWhole) {
         return server.LogText().find(" failed to login. (connection timed out)") !=
                std::string::npos;
     })) << server.LogText();
+}
+
+int ServerThreads(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Threads:", 0) == 0) {
+            return std::stoi(line.substr(8));
+        }
+    }
+    return -1;
+}
+
+TEST_F(SlowHostileTest, ASearchWhoseClientStopsReadingEndsAtTheSendTimeOut) {
+    server.Execute(
+        "INSERT INTO USERS (ID, Password, Nickname, Email) "
+        "WITH RECURSIVE n(x) AS (SELECT 1000 UNION ALL SELECT x + 1 FROM n WHERE x < 100999) "
+        "SELECT printf('%08d', x), 'secret', 'nick' || x, 'user' || x || '@example.com' FROM n");
+    const int idle = ServerThreads(server.Pid());
+    std::vector<protocol::Socket> stalled;
+    for (int i = 0; i < 3; ++i) {
+        stalled.push_back(Connect(server.AccountPort()));
+        protocol::SendPacket(stalled.back().Get(), pt::SearchUsers,
+                             protocol::SearchRequest{1, 0, ""}.Encode(), 30);
+    }
+    ASSERT_TRUE(Eventually([&] { return ServerThreads(server.Pid()) == idle + 3; }));
+    // Each search thread ends on its own once a send has waited 30 s.
+    EXPECT_TRUE(Eventually([&] { return ServerThreads(server.Pid()) == idle; }, 60s))
+        << ServerThreads(server.Pid()) << " threads, " << idle << " when idle";
+    EXPECT_EQ(NewAccount(server.AccountPort()).userId, "00101000");
 }
 
 }  // namespace
