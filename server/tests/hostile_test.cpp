@@ -247,7 +247,14 @@ TEST_F(HostileTest, SearchesWhoseClientsReadNothingHoldNoMemory) {
     const long busy = ResidentKb(server.Pid());
     RecordProperty("idle_kb", std::to_string(idle));
     RecordProperty("stalled_searches_kb", std::to_string(busy));
-    EXPECT_LT(busy - idle, 16 * 1024)
+    // AddressSanitizer keeps freed memory in quarantine, so its builds get more room; the
+    // rows of one search alone were about 68 MB.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr long AllowedKb = 64 * 1024;
+#else
+    constexpr long AllowedKb = 16 * 1024;
+#endif
+    EXPECT_LT(busy - idle, AllowedKb)
         << "idle " << idle << " kB, with stalled searches " << busy << " kB";
 }
 
