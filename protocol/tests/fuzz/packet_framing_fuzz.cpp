@@ -21,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     constexpr std::array<std::size_t, 6> Capacities = {
-        pr::Capacity::ServerLogin,          pr::Capacity::ServerRequest,
-        pr::Capacity::ServerMessageRecord,  pr::Capacity::ServerRecipientAnswer,
-        pr::Capacity::ClientNotification,   0};
+        pr::Capacity::ServerLogin,         pr::Capacity::ServerRequest,
+        pr::Capacity::ServerMessageRecord, pr::Capacity::ServerRecipientAnswer,
+        pr::Capacity::ClientNotification,  0};
     std::vector<std::uint8_t> buffer(Capacities[data[0] % Capacities.size()]);
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) {
