@@ -170,8 +170,13 @@ struct AccountDatabase::Impl {
             if (backend == DatabaseBackend::MariaDb) {
                 connection.Execute(MariaDbSqlMode);
             }
-            if (backend == DatabaseBackend::Sqlite && !databaseFileHandle.IsOpen()) {
-                WatchDatabaseFile();
+            if (backend == DatabaseBackend::Sqlite) {
+                // Freed space is zeroed, so a password replaced by its hash does not linger
+                // in the file.
+                connection.Execute("PRAGMA secure_delete=ON");
+                if (!databaseFileHandle.IsOpen()) {
+                    WatchDatabaseFile();
+                }
             }
         } catch (const OdbcError&) {
             connection.Disconnect();
