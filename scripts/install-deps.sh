@@ -7,9 +7,9 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   unixodbc unixodbc-dev libsqliteodbc sqlite3
   mariadb-server mariadb-client odbc-mariadb
-  libsystemd-dev
+  libsystemd-dev libcrypt-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
-  clang-format
+  clang-format clang libclang-rt-14-dev
   xvfb xauth imagemagick xdotool openbox
   samba samba-common-bin libnss-wrapper
   libgmime-3.0-dev scdoc dpkg-dev dovecot-pop3d

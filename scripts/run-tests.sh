@@ -19,3 +19,7 @@ else
 fi
 export TALVORINE_REQUIRE_MARIADB=1
 ctest --preset release
+
+# Every fuzz target on its committed corpus for a bounded time (clang build of only what the
+# targets need; scripts/run-fuzz.sh with a longer time is the developer's run).
+bash scripts/run-fuzz.sh "${TALVORINE_FUZZ_SECONDS:-10}"

@@ -3,7 +3,7 @@
 
 CREATE TABLE IF NOT EXISTS USERS (
     ID          VARCHAR(8) COLLATE utf8mb4_bin  NOT NULL PRIMARY KEY,
-    Password    VARCHAR(16) COLLATE utf8mb4_bin  NOT NULL DEFAULT '',
+    Password    VARCHAR(128) COLLATE utf8mb4_bin NOT NULL DEFAULT '',
     Disabled    BOOLEAN      NOT NULL DEFAULT 0,
     Online      BOOLEAN      NOT NULL DEFAULT 0,
     UserId      INT,
@@ -39,3 +39,7 @@ CREATE TABLE IF NOT EXISTS OFFLINEMSG (
     Body      MEDIUMTEXT   NOT NULL,
     INDEX OFFLINEMSG_Recipient (Recipient)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_unicode_ci;
+
+-- Passwords are kept as salted hashes (about 73 characters); a table made before that had
+-- room for 16.
+ALTER TABLE USERS MODIFY Password VARCHAR(128) COLLATE utf8mb4_bin NOT NULL DEFAULT '';

@@ -3,7 +3,7 @@
 
 CREATE TABLE IF NOT EXISTS USERS (
     ID          VARCHAR(8)   NOT NULL PRIMARY KEY,
-    Password    VARCHAR(16)  NOT NULL DEFAULT '',
+    Password    VARCHAR(128) NOT NULL DEFAULT '',
     Disabled    BOOLEAN      NOT NULL DEFAULT 0,
     Online      BOOLEAN      NOT NULL DEFAULT 0,
     UserId      INTEGER,

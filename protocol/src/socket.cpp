@@ -279,4 +279,9 @@ SocketHandle Socket::Release() {
     return handle;
 }
 
+bool HasPendingData(SocketHandle socket) {
+    pollfd entry{socket, POLLIN, 0};
+    return ::poll(&entry, 1, 0) > 0;
+}
+
 }  // namespace talvorine::protocol

@@ -1,5 +1,8 @@
 #include "talvorine/server/account_database.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -7,8 +10,11 @@
 #include <ctime>
 #include <map>
 
+#include "password_hash.h"
 #include "talvorine/db/odbc.h"
+#include "talvorine/platform/file_descriptor.h"
 #include "talvorine/platform/text.h"
+#include "talvorine/protocol/socket.h"
 #include "talvorine/server/event_log.h"
 #include "talvorine/server/server_log.h"
 
@@ -141,6 +147,13 @@ struct AccountDatabase::Impl {
     // Online flags that could not be written while the link was away, written after the
     // next successful connect so the table again says who is online.
     std::map<std::string, bool, std::less<>> pendingOnline;
+    // An SQLite database file, held open to notice when it is deleted under the server
+    // (its link count drops to 0): from then on every statement fails, since what it wrote
+    // would be acknowledged into a file nobody will read again.
+    std::string databaseFile;
+    platform::FileDescriptor databaseFileHandle;
+    bool deletionReported = false;
+    ServerLog* log = nullptr;
 
     void Connect() {
         connection.SetLoginTimeout(LoginTimeoutSeconds);
@@ -157,10 +170,49 @@ struct AccountDatabase::Impl {
             if (backend == DatabaseBackend::MariaDb) {
                 connection.Execute(MariaDbSqlMode);
             }
+            if (backend == DatabaseBackend::Sqlite) {
+                // Freed space is zeroed, so a password replaced by its hash does not linger
+                // in the file.
+                connection.Execute("PRAGMA secure_delete=ON");
+                if (!databaseFileHandle.IsOpen()) {
+                    WatchDatabaseFile();
+                }
+            }
         } catch (const OdbcError&) {
             connection.Disconnect();
             throw;
         }
+    }
+
+    void WatchDatabaseFile() {
+        Statement s(connection);
+        s.ExecDirect("PRAGMA database_list");
+        while (s.Fetch()) {
+            if (s.Value(1).value_or("") == "main") {
+                databaseFile = s.Value(2).value_or("");
+            }
+        }
+        s.CloseCursor();
+        if (!databaseFile.empty()) {
+            databaseFileHandle =
+                platform::FileDescriptor(::open(databaseFile.c_str(), O_RDONLY | O_CLOEXEC));
+        }
+    }
+
+    // Raises when the database file was deleted; the log says so once.
+    void CheckDatabaseFile() {
+        struct stat status {};
+        if (!databaseFileHandle.IsOpen() || ::fstat(databaseFileHandle.Get(), &status) != 0 ||
+            status.st_nlink > 0) {
+            return;
+        }
+        const std::string text = "the database file " + databaseFile + " has been deleted";
+        if (!deletionReported && log != nullptr) {
+            deletionReported = true;
+            log->Always("Error: " + text +
+                        "; nothing is stored until the server is started on a database file.");
+        }
+        throw OdbcError(text, {});
     }
 
     std::string QueryText(std::string_view sql) {
@@ -222,6 +274,7 @@ struct AccountDatabase::Impl {
     // once.
     template <class Work>
     auto Run(Work&& work) {
+        CheckDatabaseFile();
         bool reopened = false;
         if (!connection.IsConnected()) {
             Reopen();
@@ -246,6 +299,7 @@ struct AccountDatabase::Impl {
     // INSERT; a lost link before that point is opened again and the work repeated once.
     template <class Work>
     auto RunOnce(Work&& work) {
+        CheckDatabaseFile();
         bool reopened = false;
         if (connection.IsDead()) {
             connection.Disconnect();
@@ -271,7 +325,9 @@ struct AccountDatabase::Impl {
 };
 
 AccountDatabase::AccountDatabase(ServerLog& log, EventLog& events)
-    : m_log(log), m_events(events), m_impl(std::make_unique<Impl>()) {}
+    : m_log(log), m_events(events), m_impl(std::make_unique<Impl>()) {
+    m_impl->log = &m_log;
+}
 
 AccountDatabase::~AccountDatabase() = default;
 
@@ -371,45 +427,93 @@ bool AccountDatabase::SetOnline(std::string_view userId, bool online) {
                         userId, online);
 }
 
+std::optional<AccountDatabase::StoredCredentials> AccountDatabase::ReadCredentials(
+    std::string_view userId) {
+    std::lock_guard lock(m_mutex);
+    return m_impl->Run([&](db::Connection& connection) {
+        Statement s(connection);
+        s.ExecDirect("SELECT Password, Disabled FROM USERS WHERE ID=?", {Parameter(userId)});
+        if (!s.Fetch()) {
+            return std::optional<StoredCredentials>();
+        }
+        StoredCredentials stored;
+        stored.password = Trimmed(s, "Password");
+        const std::string disabled = Trimmed(s, "Disabled");
+        stored.disabled = disabled.empty() || disabled.front() != '0';
+        s.CloseCursor();
+        return std::optional<StoredCredentials>(std::move(stored));
+    });
+}
+
+std::optional<std::string> AccountDatabase::StoredForm(std::string_view password) {
+    if (m_plainPasswords.load()) {
+        return std::string(password);
+    }
+    auto hash = HashPassword(password);
+    if (!hash) {
+        m_log.Always("Error: Failed to hash a password. (" + protocol::SystemErrorText() + ")");
+    }
+    return hash;
+}
+
+bool AccountDatabase::ReplacePassword(std::string_view userId, std::string_view current,
+                                      std::string_view replacement, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    try {
+        m_impl->Run([&](db::Connection& connection) {
+            Statement s(connection);
+            s.ExecDirect("UPDATE USERS SET Password=? WHERE ID=? AND Password=?",
+                         {Parameter(replacement), Parameter(userId), Parameter(current)});
+            return 0;
+        });
+        return true;
+    } catch (const OdbcError& e) {
+        error = ErrorText(e.what());
+        return false;
+    }
+}
+
+void AccountDatabase::UpgradeToHash(std::string_view userId, std::string_view stored,
+                                    std::string_view password) {
+    if (m_plainPasswords.load() || IsPasswordHash(stored)) {
+        return;
+    }
+    const auto hash = StoredForm(password);
+    std::string error;
+    // Only the value that was checked is replaced; a change in between wins.
+    if (hash && !ReplacePassword(userId, stored, *hash, error)) {
+        m_log.Always("Error: Failed to store the password of " + std::string(userId) +
+                     " as a hash. (" + error + ")");
+    }
+}
+
 PasswordCheck AccountDatabase::CheckPassword(std::string_view userId, std::string_view password) {
     if (password.empty() || password.size() > MaxPassword || !IsValidUserId(userId)) {
         return PasswordCheck::Refused;
     }
-    std::string error;
-    {
-        std::lock_guard lock(m_mutex);
-        try {
-            return m_impl->Run([&](db::Connection& connection) {
-                Statement s(connection);
-                s.ExecDirect("SELECT Password, Disabled FROM USERS WHERE ID=?",
-                             {Parameter(userId)});
-                if (!s.Fetch()) {
-                    return PasswordCheck::Refused;
-                }
-                std::string stored(platform::CutUtf8(Trimmed(s, "Password"), MaxPassword));
-                std::string disabled = Trimmed(s, "Disabled");
-                s.CloseCursor();
-                if (stored != password) {
-                    return PasswordCheck::Refused;
-                }
-                bool isDisabled = disabled.empty() || disabled.front() != '0';
-                return isDisabled ? PasswordCheck::AcceptedDisabled : PasswordCheck::Accepted;
-            });
-        } catch (const OdbcError& e) {
-            error = ErrorText(e.what());
-        }
+    std::optional<StoredCredentials> stored;
+    try {
+        stored = ReadCredentials(userId);
+    } catch (const OdbcError& e) {
+        m_log.Always("Error: GetPasswordError(). (" + ErrorText(e.what()) + ")");
+        return PasswordCheck::Refused;
     }
-    m_log.Always("Error: GetPasswordError(). (" + error + ")");
-    return PasswordCheck::Refused;
+    // The slow hash runs without the database lock.
+    if (!stored || !PasswordMatches(password, stored->password)) {
+        return PasswordCheck::Refused;
+    }
+    UpgradeToHash(userId, stored->password, password);
+    return stored->disabled ? PasswordCheck::AcceptedDisabled : PasswordCheck::Accepted;
 }
 
 std::optional<protocol::AccountCredentials> AccountDatabase::CreateAccount() {
     std::string error;
+    std::optional<protocol::AccountCredentials> credentials;
     {
         // Both statements under one lock, so two requests of this server never pick one ID.
         std::lock_guard lock(m_mutex);
         try {
-            return m_impl->RunOnce([&](db::Connection& connection, bool& sent) {
+            credentials = m_impl->RunOnce([&](db::Connection& connection, bool& sent) {
                 Statement query(connection);
                 query.ExecDirect("SELECT Max(ID) AS NewID FROM USERS");
                 std::string largest;
@@ -435,6 +539,12 @@ std::optional<protocol::AccountCredentials> AccountDatabase::CreateAccount() {
             error = ErrorText(e.what());
         }
     }
+    if (credentials) {
+        // The initial password is the ID, which is no secret; it is hashed after the insert
+        // so that the slow hash never runs under the lock that keeps IDs unique.
+        UpgradeToHash(credentials->userId, credentials->userId, credentials->userId);
+        return credentials;
+    }
     m_log.Always("Error: Failed to create new account ID. (" + error + ")");
     return std::nullopt;
 }
@@ -449,21 +559,18 @@ bool AccountDatabase::ChangePassword(const protocol::PasswordChange& change) {
         return false;
     }
     std::string error;
-    {
-        std::lock_guard lock(m_mutex);
-        try {
-            m_impl->Run([&](db::Connection& connection) {
-                Statement s(connection);
-                s.ExecDirect("UPDATE USERS SET Password=? WHERE ID=? AND Password=?",
-                             {Parameter(std::string_view(change.newPassword)),
-                              Parameter(std::string_view(change.userId)),
-                              Parameter(std::string_view(change.oldPassword))});
-                return 0;
-            });
-            return true;
-        } catch (const OdbcError& e) {
-            error = ErrorText(e.what());
+    try {
+        // The value as it is now (the check may have just hashed it): only that is replaced.
+        const auto stored = ReadCredentials(change.userId);
+        const auto replacement = StoredForm(change.newPassword);
+        if (!stored || !replacement) {
+            return false;
         }
+        if (ReplacePassword(change.userId, stored->password, *replacement, error)) {
+            return true;
+        }
+    } catch (const OdbcError& e) {
+        error = ErrorText(e.what());
     }
     m_log.Always("Error: Failed to change password. (" + error + ")");
     return false;
@@ -508,11 +615,25 @@ std::optional<protocol::UserProfile> AccountDatabase::ReadProfile(std::string_vi
 bool AccountDatabase::WriteProfile(const protocol::UserProfile& profile) {
     std::string error;
     auto gender = ParseInteger(profile.gender);
+    // The row is matched by ID and by the stored password, after the given one was checked
+    // against it (through the hash): a wrong password changes no row, as before.
+    std::string storedPassword;
+    if (IsValidUserId(profile.userId) && gender) {
+        try {
+            const auto stored = ReadCredentials(profile.userId);
+            if (!stored || !PasswordMatches(profile.password, stored->password)) {
+                return true;  // no row matched
+            }
+            storedPassword = stored->password;
+        } catch (const OdbcError& e) {
+            error = ErrorText(e.what());
+        }
+    }
     if (!IsValidUserId(profile.userId)) {
         error = std::string(InvalidUserIdText);
     } else if (!gender) {
         error = "Gender is not a number";
-    } else {
+    } else if (error.empty()) {
         // The profile fields in statement order (the table's, not the record's).
         static constexpr std::string_view Columns[] = {
             "RealName", "Nickname",   "Gender",   "Birthday",    "Email",
@@ -541,7 +662,7 @@ bool AccountDatabase::WriteProfile(const protocol::UserProfile& profile) {
         }
         sql += " WHERE ID=? AND Password=?";
         parameters.emplace_back(std::string_view(profile.userId));
-        parameters.emplace_back(std::string_view(profile.password));
+        parameters.emplace_back(std::string_view(storedPassword));
 
         std::lock_guard lock(m_mutex);
         try {
@@ -573,42 +694,79 @@ std::string AccountDatabase::SearchStatementText(protocol::SearchField field,
     return sql;
 }
 
-DbResult<std::vector<protocol::SearchRow>> AccountDatabase::SearchUsers(protocol::SearchField field,
-                                                                        protocol::SearchMatch match,
-                                                                        std::string_view text) {
+DbResult<std::size_t> AccountDatabase::SearchUsers(protocol::SearchField field,
+                                                   protocol::SearchMatch match,
+                                                   std::string_view text, const SearchSink& sink) {
     std::string sql(SearchHead);
     sql += SearchColumn(field);
     std::string value(text);
-    DbResult<std::vector<protocol::SearchRow>> result;
-    std::lock_guard lock(m_mutex);
     if (match == protocol::SearchMatch::Contains) {
         sql += " LIKE ?";
         // MariaDB keeps the backslash as LIKE's escape character even with
         // NO_BACKSLASH_ESCAPES; doubled, it matches itself, as it does on SQLite. The
         // wildcards % and _ stay wildcards on both.
-        if (m_impl->backend == DatabaseBackend::MariaDb) {
+        if (Backend() == DatabaseBackend::MariaDb) {
             value = DoubleBackslashes(value);
         }
         value = "%" + value + "%";
     } else {
         sql += "=?";
     }
-    try {
-        result.value = m_impl->Run([&](db::Connection& connection) {
-            Statement s(connection);
-            s.ExecDirect(sql, {Parameter(std::string_view(value))});
-            std::vector<protocol::SearchRow> rows;
-            while (s.Fetch()) {
-                auto column = [&](int index) {
-                    const auto& v = s.Value(index);
-                    return std::string(db::TrimTrailing(v ? *v : std::string()));
-                };
-                rows.push_back({Cut(column(0), 9), Cut(column(1), 65), Cut(column(2), 256)});
+    // A page at a time in ID order, each page read under the lock and handed on without it,
+    // so a client that reads slowly holds neither memory nor the connection.
+    sql += " AND ID>? ORDER BY ID LIMIT " + std::to_string(SearchPage);
+    DbResult<std::size_t> result;
+    std::size_t total = 0;
+    std::string after;
+    for (;;) {
+        std::vector<protocol::SearchRow> page;
+        {
+            std::lock_guard lock(m_mutex);
+            try {
+                page = m_impl->Run([&](db::Connection& connection) {
+                    Statement s(connection);
+                    s.ExecDirect(sql, {Parameter(std::string_view(value)),
+                                       Parameter(std::string_view(after))});
+                    std::vector<protocol::SearchRow> rows;
+                    while (s.Fetch()) {
+                        auto column = [&](int index) {
+                            const auto& v = s.Value(index);
+                            return std::string(db::TrimTrailing(v ? *v : std::string()));
+                        };
+                        rows.push_back(
+                            {Cut(column(0), 9), Cut(column(1), 65), Cut(column(2), 256)});
+                        after = column(0);
+                    }
+                    return rows;
+                });
+            } catch (const OdbcError& e) {
+                result.error = ErrorText(e.what());
+                return result;
             }
-            return rows;
-        });
-    } catch (const OdbcError& e) {
-        result.error = ErrorText(e.what());
+        }
+        for (const auto& row : page) {
+            sink(row);
+        }
+        total += page.size();
+        if (page.size() < SearchPage) {
+            break;
+        }
+    }
+    result.value = total;
+    return result;
+}
+
+DbResult<std::vector<protocol::SearchRow>> AccountDatabase::SearchUsers(protocol::SearchField field,
+                                                                        protocol::SearchMatch match,
+                                                                        std::string_view text) {
+    DbResult<std::vector<protocol::SearchRow>> result;
+    std::vector<protocol::SearchRow> rows;
+    auto found = SearchUsers(field, match, text,
+                             [&](const protocol::SearchRow& row) { rows.push_back(row); });
+    if (found) {
+        result.value = std::move(rows);
+    } else {
+        result.error = found.error;
     }
     return result;
 }
@@ -643,24 +801,30 @@ DbResult<bool> AccountDatabase::StoreOfflineMessage(std::string_view sender,
     return result;
 }
 
-DbResult<std::vector<OfflineMessage>> AccountDatabase::FetchOfflineMessages(
-    std::string_view userId) {
+DbResult<std::vector<OfflineMessage>> AccountDatabase::FetchOfflineMessages(std::string_view userId,
+                                                                            std::int64_t afterKey,
+                                                                            std::size_t limit) {
     DbResult<std::vector<OfflineMessage>> result;
     if (!IsValidUserId(userId)) {
         result.error = std::string(InvalidUserIdText);
         return result;
     }
+    // Oldest first, the order in which they were sent; a batch at a time keeps memory bounded
+    // however many messages wait.
+    std::string sql = "SELECT * FROM OFFLINEMSG WHERE Recipient=? AND MsgId>? ORDER BY MsgId";
+    if (limit > 0) {
+        sql += " LIMIT " + std::to_string(limit);
+    }
     std::lock_guard lock(m_mutex);
     try {
         result.value = m_impl->Run([&](db::Connection& connection) {
             Statement s(connection);
-            // Oldest first, the order in which they were sent.
-            s.ExecDirect("SELECT * FROM OFFLINEMSG WHERE Recipient=? ORDER BY MsgId",
-                         {Parameter(userId)});
+            s.ExecDirect(sql, {Parameter(userId), Parameter(afterKey)});
             std::vector<OfflineMessage> messages;
             while (s.Fetch()) {
                 OfflineMessage m;
                 m.msgId = Trimmed(s, "MsgId");
+                m.key = ParseInteger(m.msgId).value_or(0);
                 m.sender = Trimmed(s, "Sender");
                 m.recvTime = static_cast<std::uint32_t>(LeadingNumber(Trimmed(s, "RecvTime")));
                 m.richText = Trimmed(s, "RichText") == "1";

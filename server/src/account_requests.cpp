@@ -75,20 +75,22 @@ std::filesystem::path IconPath(const std::filesystem::path& serverFolder, std::s
     return serverFolder / "Icons" / (std::string(userId) + "-" + std::to_string(slot + 1) + ".bmp");
 }
 
-AccountThread::AccountThread(std::shared_ptr<SessionCore> core, protocol::Socket socket)
-    : m_core(std::move(core)), m_socket(std::move(socket)) {}
+AccountThread::AccountThread(std::shared_ptr<SessionCore> core, protocol::Socket socket,
+                             WaitingConnections::Ticket waiting)
+    : m_core(std::move(core)), m_socket(std::move(socket)), m_waiting(std::move(waiting)) {}
 
 void AccountThread::Run() {
     try {
         Serve();
     } catch (const std::exception& error) {
-        if (!m_core->Stopping()) {
-            m_core->Context().log.Event(LogKind::ConsoleOnly(),
-                                        "Warning: " + std::string(error.what()) + ".");
+        const auto reason = LeaveWithReason(m_core->AccountGate(), m_waiting, error);
+        if (reason && !m_core->Stopping()) {
+            m_core->Context().log.Event(LogKind::ConsoleOnly(), "Warning: " + *reason + ".");
         }
     }
-    // Out of the shutdown list before the descriptor is closed, so shutdown never hits a
-    // reused number.
+    // Out of the gate and the shutdown list before the descriptor is closed, so nothing is
+    // ever shut down by a reused number.
+    m_core->AccountGate().Leave(m_waiting);
     m_core->RemoveAccountConnection(m_socket.Get());
     m_socket.Close();
 }
@@ -96,6 +98,9 @@ void AccountThread::Run() {
 void AccountThread::Serve() {
     const protocol::PacketHeader request =
         protocol::ReceivePacket(m_socket.Get(), m_request, protocol::Timeout::Default);
+    if (request.type != pt::UploadIcon) {
+        m_core->AccountGate().Leave(m_waiting);
+    }
     const auto body = std::span<const std::uint8_t>(m_request).first(request.bodyLength);
     switch (request.type) {
         case pt::UploadIcon:
@@ -162,6 +167,10 @@ void AccountThread::ReceiveIconFile(const std::filesystem::path& target, std::in
         return Fail(rt::ServerFailedToSaveFile);
     }
     Reply(pt::Ok);
+    // The file's bytes have a deadline of their own, as a whole.
+    if (m_waiting) {
+        m_core->AccountGate().Rearm(m_waiting);
+    }
     const auto saveFailed = [] { return NetError(std::string(rt::ServerFailedToSaveFile)); };
     std::array<std::uint8_t, protocol::PacketChunkSize> chunk;
     auto remaining = static_cast<std::size_t>(size);
@@ -332,16 +341,22 @@ void AccountThread::SearchUsers(std::span<const std::uint8_t> body) {
         LogSwitch::SearchForUsers,
         "Search for users: QueryString = " +
             Printable(AccountDatabase::SearchStatementText(field, match, request.text)) + ".");
-    const auto rows = m_core->Context().database.SearchUsers(field, match, request.text);
-    if (!rows) {
-        throw NetError(rows.error);
+    // Rows go out as they are read; a client that stops reading ends its own search at the
+    // send time-out.
+    bool started = false;
+    const auto found = m_core->Context().database.SearchUsers(field, match, request.text,
+                                                              [&](const protocol::SearchRow& row) {
+                                                                  if (!started) {
+                                                                      Reply(pt::Ok);
+                                                                      started = true;
+                                                                  }
+                                                                  Reply(pt::Ok, row.Encode());
+                                                              });
+    if (!found) {
+        throw NetError(found.error);
     }
-    if (rows.value->empty()) {
+    if (!started) {
         return Fail(rt::NoMatchedUsers);
-    }
-    Reply(pt::Ok);
-    for (const protocol::SearchRow& row : *rows.value) {
-        Reply(pt::Ok, row.Encode());
     }
     Reply(pt::Failed);
 }

@@ -13,6 +13,7 @@
 #include "talvorine/protocol/catalogue.h"
 #include "talvorine/protocol/packet.h"
 #include "talvorine/protocol/socket.h"
+#include "waiting_connections.h"
 
 namespace talvorine::server {
 
@@ -25,7 +26,8 @@ std::filesystem::path IconPath(const std::filesystem::path& serverFolder, std::s
 class AccountThread {
 public:
     // The core must already list `socket` as an account connection; Run removes it.
-    AccountThread(std::shared_ptr<SessionCore> core, protocol::Socket socket);
+    AccountThread(std::shared_ptr<SessionCore> core, protocol::Socket socket,
+                  WaitingConnections::Ticket waiting = {});
     AccountThread(const AccountThread&) = delete;
     AccountThread& operator=(const AccountThread&) = delete;
 
@@ -49,6 +51,7 @@ private:
 
     std::shared_ptr<SessionCore> m_core;
     protocol::Socket m_socket;
+    WaitingConnections::Ticket m_waiting;  // until the request (and an icon's bytes) arrived
     std::array<std::uint8_t, protocol::Capacity::ServerAccountRequest> m_request{};
 };
 

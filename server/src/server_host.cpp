@@ -97,6 +97,7 @@ ServerSettings ReadServerSettings() {
     std::uint32_t port = key->GetDword("Port", DefaultPort);
     // The account port is port + 1, so both must fit into 16 bits.
     settings.port = port >= 1 && port < 65535 ? static_cast<std::uint16_t>(port) : DefaultPort;
+    settings.plainPasswords = key->GetDword("Plain passwords", 0) != 0;
     if (auto logKey = platform::RegistryKey::Open(platform::Hive::LocalMachine, LogSettingsKey)) {
         settings.log = LogSettings::Read(*logKey);
     }
@@ -279,6 +280,7 @@ void ServerHost::OnServiceStop() {
 
 bool ServerHost::OpenDatabase() {
     m_log.Event(LogKind::Always(), "Connecting to database ...", LineEnd::No);
+    m_database.SetPlainPasswords(m_settings.plainPasswords);
     if (!m_database.Open(m_settings.dataSourceName)) {
         std::string error = m_database.LastError();
         m_events.Error("Failed to open database - " + error);

@@ -83,6 +83,11 @@ void Session::Wake() {
     protocol::ShutdownSocket(m_notificationSocket);
 }
 
+void Session::BreakNotification() {
+    m_notificationBroken.store(true);
+    Wake();
+}
+
 void Session::CloseConnections() {
     {
         std::lock_guard lock(m_socketMutex);

@@ -41,8 +41,15 @@ public:
 
     // Held by every thread for the whole of one exchange on the notification connection.
     std::mutex& NotificationLock() { return m_notificationLock; }
-    // Read under NotificationLock(); InvalidSocket before the connect-back and after the end.
-    protocol::SocketHandle NotificationSocket() const { return m_notificationSocket; }
+    // Read under NotificationLock(); InvalidSocket before the connect-back, after the end and
+    // once the connection was finished by a failed push.
+    protocol::SocketHandle NotificationSocket() const {
+        return m_notificationBroken.load() ? protocol::InvalidSocket : m_notificationSocket;
+    }
+    // Under NotificationLock(), after a push failed part-way: the stream may hold half a
+    // packet, so nothing may follow it. Shuts both connections down, which ends the session
+    // (its thread marks the user offline); later pushes find no connection.
+    void BreakNotification();
 
     // Session thread: connects to the client's address at `port`; raises NetError with the
     // socket error text. Wake() interrupts a connect in progress.
@@ -61,6 +68,7 @@ private:
     sockaddr_in m_peer;
     std::atomic<std::int32_t> m_status;
     std::atomic<bool> m_abandoned{false};
+    std::atomic<bool> m_notificationBroken{false};
     std::mutex m_notificationLock;
     // Guards the two descriptor values against Wake() from other threads; held only for a
     // shutdown or close call, never while blocking.

@@ -1,9 +1,25 @@
 #include "session_core.h"
 
+#include <sys/resource.h>
+
 #include "session.h"
+#include "talvorine/protocol/socket.h"
 #include "talvorine/server/server_context.h"
 
 namespace talvorine::server {
+
+namespace {
+
+WaitingConnections::Limits CurrentLimits() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    return WaitingConnections::ForOpenFileLimit(limit.rlim_cur);
+}
+
+}  // namespace
+
+SessionCore::SessionCore(ServerContext& context)
+    : m_context(context), m_loginGate(CurrentLimits()), m_accountGate(CurrentLimits()) {}
 
 bool SessionCore::Stopping() const {
     // Once the core flag is set the host's context is no longer read: a thread that shutdown
@@ -75,6 +91,21 @@ std::string Printable(std::string_view text) {
         }
     }
     return result;
+}
+
+std::optional<std::string> LeaveWithReason(WaitingConnections& gate,
+                                           const WaitingConnections::Ticket& ticket,
+                                           const std::exception& error) {
+    gate.Leave(ticket);
+    const auto outcome = ticket ? ticket->Result() : WaitingConnections::Outcome::Done;
+    if (outcome == WaitingConnections::Outcome::Displaced) {
+        return std::nullopt;
+    }
+    // The whole request had the reply time-out; the connection was shut down at it.
+    if (outcome == WaitingConnections::Outcome::TimedOut) {
+        return protocol::SocketErrorText(protocol::SocketCode::TimedOut);
+    }
+    return std::string(error.what());
 }
 
 }  // namespace talvorine::server

@@ -7,8 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -16,6 +18,7 @@
 
 #include "online_users.h"
 #include "talvorine/protocol/socket.h"
+#include "waiting_connections.h"
 
 namespace talvorine::server {
 
@@ -24,12 +27,16 @@ class Session;
 
 class SessionCore {
 public:
-    explicit SessionCore(ServerContext& context) : m_context(context) {}
+    explicit SessionCore(ServerContext& context);
     SessionCore(const SessionCore&) = delete;
     SessionCore& operator=(const SessionCore&) = delete;
 
     ServerContext& Context() { return m_context; }
     OnlineUsers& Users() { return m_users; }
+    // Connections of the session port before their login, and of the account port before
+    // their request arrived.
+    WaitingConnections& LoginGate() { return m_loginGate; }
+    WaitingConnections& AccountGate() { return m_accountGate; }
 
     // True once the host began to stop the server.
     bool Stopping() const;
@@ -53,6 +60,8 @@ public:
 private:
     ServerContext& m_context;
     OnlineUsers m_users;
+    WaitingConnections m_loginGate;
+    WaitingConnections m_accountGate;
     std::atomic<bool> m_stopping{false};
 
     // Guards the two sets below; a leaf lock, held for set operations and shutdown() calls.
@@ -61,6 +70,13 @@ private:
     std::unordered_set<std::shared_ptr<Session>> m_liveSessions;
     std::unordered_set<protocol::SocketHandle> m_accountSockets;
 };
+
+// Takes a connection that failed out of its gate. The reason to log for it: the error's text,
+// the time-out text when the gate ended it at its deadline, or nullopt when a newer connection
+// displaced it (those are counted in the gate's report, not logged one by one).
+std::optional<std::string> LeaveWithReason(WaitingConnections& gate,
+                                           const WaitingConnections::Ticket& ticket,
+                                           const std::exception& error);
 
 // Replaces control characters of a text that came from the network before it goes into a log
 // line, so that a crafted ID cannot forge or break lines.

@@ -35,6 +35,10 @@ std::uint32_t ServerClock() {
     return static_cast<std::uint32_t>(std::time(nullptr));
 }
 
+bool IsTimeout(const NetError& error) {
+    return error.what() == protocol::SocketErrorText(protocol::SocketCode::TimedOut);
+}
+
 [[noreturn]] void ThrowNotConnected() {
     throw NetError(protocol::SocketErrorText(protocol::SocketCode::NotConnected));
 }
@@ -119,15 +123,29 @@ std::optional<std::string> SessionThread::PushLiveMessage(Session& recipient,
         ThrowNotConnected();
     }
     DiscardStaleAnswers(socket);
-    protocol::SendTextPacket(socket, pt::LiveMessage, m_session->UserId(),
-                             protocol::Timeout::Default);
-    protocol::SendHeaderAndBody(socket, header, std::span(record.get(), header.bodyLength),
-                                protocol::Timeout::Default);
+    try {
+        protocol::SendTextPacket(socket, pt::LiveMessage, m_session->UserId(),
+                                 protocol::Timeout::Default);
+        protocol::SendHeaderAndBody(socket, header, std::span(record.get(), header.bodyLength),
+                                    protocol::Timeout::Default);
+    } catch (const NetError&) {
+        recipient.BreakNotification();
+        throw;
+    }
     record.reset();
 
     const auto answerBuffer = std::span(m_request).first(protocol::Capacity::ServerRecipientAnswer);
-    const protocol::PacketHeader answer =
-        protocol::ReceivePacket(socket, answerBuffer, protocol::Timeout::Default);
+    protocol::PacketHeader answer;
+    try {
+        answer = protocol::ReceivePacket(socket, answerBuffer, protocol::Timeout::Default);
+    } catch (const NetError& error) {
+        // A late answer leaves the stream whole (it is discarded before the next push); a
+        // broken or garbled one does not.
+        if (!IsTimeout(error)) {
+            recipient.BreakNotification();
+        }
+        throw;
+    }
     if (answer.bodyLength == 0) {
         return std::nullopt;
     }
@@ -163,36 +181,6 @@ void SessionThread::OfflineMessage(const protocol::PacketHeader& request) {
     Reply(pt::Failed, rt::FailedToSendOffline);
     m_core->Context().log.Always("Error: failed to send offline message(" + route + "). (" +
                                  stored.error + ")");
-}
-
-void SessionThread::DeliverOfflineMessages() {
-    const std::string& userId = m_session->UserId();
-    try {
-        auto messages = m_core->Context().database.FetchOfflineMessages(userId);
-        if (!messages) {
-            Reply(pt::Failed, rt::FailedToReceiveOffline);
-            m_core->Context().log.Always("Error: Failed to receive offline message (" + userId +
-                                         "). (" + messages.error + ")");
-            return;
-        }
-        std::lock_guard lock(m_session->NotificationLock());
-        const protocol::SocketHandle socket = m_session->NotificationSocket();
-        if (socket == protocol::InvalidSocket) {
-            ThrowNotConnected();
-        }
-        for (const auto& message : *messages.value) {
-            protocol::SendTextPacket(socket, pt::OfflineMessage, message.sender,
-                                     protocol::Timeout::Default);
-            // The stored body goes out whole (up to the record's limit), as it came in.
-            const protocol::MessageRecord record{message.recvTime, message.richText, message.brief,
-                                                 message.body};
-            protocol::SendPacket(socket, pt::OfflineMessage, record.Encode(),
-                                 protocol::Timeout::Default);
-            m_core->Context().database.DeleteOfflineMessage(message.msgId);
-        }
-    } catch (const std::bad_alloc&) {
-        OutOfMemory(pt::Failed, "Receive Offline Message: " + userId);
-    }
 }
 
 void SessionThread::RelayRequest(const protocol::PacketHeader& request) {
@@ -233,7 +221,12 @@ void SessionThread::RelayRequest(const protocol::PacketHeader& request) {
         if (socket == protocol::InvalidSocket) {
             ThrowNotConnected();
         }
-        protocol::SendPacket(socket, request.type, body, protocol::Timeout::Default);
+        try {
+            protocol::SendPacket(socket, request.type, body, protocol::Timeout::Default);
+        } catch (const NetError&) {
+            target->BreakNotification();
+            throw;
+        }
     } catch (const NetError& error) {
         Reply(pt::Failed, error.what());
         m_core->Context().log.Always((chat ? "Error: chat (" : "Error: Send File (") + route +

@@ -1,7 +1,9 @@
 #include "talvorine/server/session_server.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -24,6 +26,11 @@ namespace {
 constexpr auto ThreadEndWait = std::chrono::seconds(30);
 // Pause after a failed accept (for example no descriptors left) before the next one.
 constexpr auto AcceptRetryPause = std::chrono::milliseconds(100);
+
+// How often waiting connections are checked against their deadline, and how often refusals
+// are reported.
+constexpr auto WatchdogTick = std::chrono::milliseconds(250);
+constexpr auto RefusalReportInterval = std::chrono::seconds(60);
 
 constexpr std::string_view ClosingIndent = "                    ";
 
@@ -51,6 +58,8 @@ private:
     void StartSession(protocol::Socket socket, const sockaddr_in& peer);
     void StartAccountConnection(protocol::Socket socket, const sockaddr_in& peer);
     void ReportThreadFailure(const std::system_error& error);
+    // Ends waiting connections at their deadline and reports refusals once a minute.
+    void Watchdog();
     void CloseLoggedInSession(const std::shared_ptr<Session>& session);
 
     std::shared_ptr<SessionCore> m_core;
@@ -58,6 +67,10 @@ private:
     protocol::SocketHandle m_accountListener = protocol::InvalidSocket;
     SmallThread m_sessionListenerThread;
     SmallThread m_accountListenerThread;
+    SmallThread m_watchdogThread;
+    std::mutex m_watchdogMutex;
+    std::condition_variable m_watchdogWake;
+    bool m_watchdogStop = false;
     bool m_sessionsClosed = false;
 };
 
@@ -65,6 +78,7 @@ void SessionServer::Impl::Start(protocol::SocketHandle sessionListener,
                                 protocol::SocketHandle accountListener) {
     m_sessionListener = sessionListener;
     m_accountListener = accountListener;
+    m_watchdogThread = SmallThread([this] { Watchdog(); });
     m_sessionListenerThread =
         SmallThread([this] { AcceptLoop(m_sessionListener, &Impl::StartSession); });
     m_accountListenerThread =
@@ -89,29 +103,42 @@ void SessionServer::Impl::AcceptLoop(protocol::SocketHandle listener, Connection
 void SessionServer::Impl::StartSession(protocol::Socket socket, const sockaddr_in& peer) {
     auto session = std::make_shared<Session>(socket.Release(), peer);
     m_core->AddSession(session);
+    auto ticket =
+        m_core->LoginGate().Admit(peer.sin_addr.s_addr, [weak = std::weak_ptr<Session>(session)] {
+            if (const auto waiting = weak.lock()) {
+                waiting->Wake();
+            }
+        });
     try {
-        SmallThread thread([core = m_core, session] {
-            SessionThread(core, session).Run();
+        SmallThread thread([core = m_core, session, ticket] {
+            SessionThread(core, session, ticket).Run();
             core->RemoveSession(session);
         });
         thread.Detach();
     } catch (const std::system_error& error) {
+        m_core->LoginGate().Leave(ticket);
         m_core->RemoveSession(session);  // the session closes its connection when freed
         ReportThreadFailure(error);
     }
 }
 
-void SessionServer::Impl::StartAccountConnection(protocol::Socket socket, const sockaddr_in&) {
+void SessionServer::Impl::StartAccountConnection(protocol::Socket socket, const sockaddr_in& peer) {
     const protocol::SocketHandle handle = socket.Get();
     m_core->AddAccountConnection(handle);
+    // The thread leaves the gate before it closes the socket, so this never hits a reused
+    // descriptor.
+    auto ticket = m_core->AccountGate().Admit(peer.sin_addr.s_addr,
+                                              [handle] { protocol::ShutdownSocket(handle); });
     // Shared with the thread; if the thread cannot start, this copy closes the socket only
     // after it left the shutdown list.
     auto owned = std::make_shared<protocol::Socket>(std::move(socket));
     try {
-        SmallThread thread(
-            [core = m_core, owned] { AccountThread(core, std::move(*owned)).Run(); });
+        SmallThread thread([core = m_core, owned, ticket] {
+            AccountThread(core, std::move(*owned), ticket).Run();
+        });
         thread.Detach();
     } catch (const std::system_error& error) {
+        m_core->AccountGate().Leave(ticket);
         m_core->RemoveAccountConnection(handle);
         ReportThreadFailure(error);
     }
@@ -122,7 +149,36 @@ void SessionServer::Impl::ReportThreadFailure(const std::system_error& error) {
                                  error.code().message() + ")");
 }
 
+void SessionServer::Impl::Watchdog() {
+    auto nextReport = std::chrono::steady_clock::now();
+    std::unique_lock lock(m_watchdogMutex);
+    while (!m_watchdogStop) {
+        m_watchdogWake.wait_for(lock, WatchdogTick);
+        m_core->LoginGate().Expire();
+        m_core->AccountGate().Expire();
+        const auto now = std::chrono::steady_clock::now();
+        if (now < nextReport) {
+            continue;
+        }
+        // One line a minute at most, however many a flood brings.
+        const std::size_t refused =
+            m_core->LoginGate().TakeRefusals() + m_core->AccountGate().TakeRefusals();
+        if (refused > 0 && !m_core->Stopping()) {
+            nextReport = now + RefusalReportInterval;
+            m_core->Context().log.Always(
+                "Warning: " + std::to_string(refused) +
+                " connection(s) closed before login or request: too many were waiting.");
+        }
+    }
+}
+
 void SessionServer::Impl::StopListeners() {
+    {
+        std::lock_guard lock(m_watchdogMutex);
+        m_watchdogStop = true;
+    }
+    m_watchdogWake.notify_all();
+    m_watchdogThread.Join();
     m_core->SetStopping();
     protocol::ShutdownSocket(m_sessionListener);
     protocol::ShutdownSocket(m_accountListener);

@@ -20,8 +20,9 @@ namespace pt = protocol::PacketType;
 namespace rt = protocol::ReplyText;
 using protocol::NetError;
 
-SessionThread::SessionThread(std::shared_ptr<SessionCore> core, std::shared_ptr<Session> session)
-    : m_core(std::move(core)), m_session(std::move(session)) {}
+SessionThread::SessionThread(std::shared_ptr<SessionCore> core, std::shared_ptr<Session> session,
+                             WaitingConnections::Ticket waiting)
+    : m_core(std::move(core)), m_session(std::move(session)), m_waiting(std::move(waiting)) {}
 
 void SessionThread::Run() {
     try {
@@ -67,13 +68,14 @@ bool SessionThread::Login() {
         Reply(pt::LoginAccepted);
         m_session->ConnectNotification(static_cast<std::uint16_t>(login.port & 0xFFFF));
     } catch (const std::exception& error) {
-        if (!m_core->Stopping()) {
+        const auto reason = LeaveWithReason(m_core->LoginGate(), m_waiting, error);
+        if (reason && !m_core->Stopping()) {
             m_core->Context().log.Write(
-                LogSwitch::Login,
-                Printable(receivedId) + " failed to login. (" + error.what() + ")");
+                LogSwitch::Login, Printable(receivedId) + " failed to login. (" + *reason + ")");
         }
         return false;
     }
+    m_core->LoginGate().Leave(m_waiting);
     if (m_core->Stopping()) {
         return false;
     }
@@ -104,6 +106,7 @@ void SessionThread::RequestLoop() {
 SessionThread::Next SessionThread::Dispatch(const protocol::PacketHeader& request) {
     switch (request.type) {
         case pt::KeepAlive:
+            ConfirmOffline(request);
             return Next::Continue;
         case pt::SetStatus:
             return SetStatus(request);
@@ -117,7 +120,7 @@ SessionThread::Next SessionThread::Dispatch(const protocol::PacketHeader& reques
             OfflineMessage(request);
             return Next::Continue;
         case pt::FetchOfflineMessages:
-            DeliverOfflineMessages();
+            DeliverOfflineMessages(request);
             return Next::Continue;
         case pt::ChatRequest:
         case pt::FileRequest:

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
@@ -14,15 +15,18 @@
 
 #include "talvorine/protocol/catalogue.h"
 #include "talvorine/protocol/packet.h"
+#include "waiting_connections.h"
 
 namespace talvorine::server {
 
 class Session;
 class SessionCore;
+struct OfflineMessage;
 
 class SessionThread {
 public:
-    SessionThread(std::shared_ptr<SessionCore> core, std::shared_ptr<Session> session);
+    SessionThread(std::shared_ptr<SessionCore> core, std::shared_ptr<Session> session,
+                  WaitingConnections::Ticket waiting = {});
     SessionThread(const SessionThread&) = delete;
     SessionThread& operator=(const SessionThread&) = delete;
 
@@ -43,7 +47,16 @@ private:
     Next UnknownRequest();
     void LiveMessage(const protocol::PacketHeader& request);
     void OfflineMessage(const protocol::PacketHeader& request);
-    void DeliverOfflineMessages();
+    void DeliverOfflineMessages(const protocol::PacketHeader& request);
+    // Pushes messages of one batch on the own notification connection; how many went.
+    std::size_t PushOfflineBatch(const std::vector<server::OfflineMessage>& batch);
+    // For a client that does not confirm: returns once the pushed messages count as taken,
+    // raises (the session ends, the messages stay) when they do not.
+    void AwaitDeliveryTaken();
+    // A keep-alive that carries how many offline messages the client has taken.
+    void ConfirmOffline(const protocol::PacketHeader& request);
+    // Deletes the oldest `count` pushed messages.
+    void RemoveConfirmed(std::size_t count);
     void RelayRequest(const protocol::PacketHeader& request);
 
     // The recipient ID of a message request; replies "packet size error" and raises when the
@@ -70,7 +83,15 @@ private:
 
     std::shared_ptr<SessionCore> m_core;
     std::shared_ptr<Session> m_session;
+    WaitingConnections::Ticket m_waiting;  // until the login is over
     bool m_inOnlineUsers = false;
+    // Offline messages pushed in this session and not yet known to be taken, by key.
+    struct OfflineDelivery {
+        bool clientConfirms = false;  // the client announced confirmations with request 42
+        std::int64_t lastSent = 0;    // key of the newest message pushed
+        std::deque<std::int64_t> unconfirmed;
+        std::uint32_t confirmed = 0;  // messages counted as taken since the login
+    } m_offline;
     // Reused for every request and for the recipient's answer to a relayed message.
     std::array<std::uint8_t, protocol::Capacity::ServerRequest> m_request{};
 };

@@ -28,15 +28,7 @@ Packet SendOffline(SessionClient& from, const std::string& to, const std::string
 // Fetches the stored messages: the bodies in the order delivered.
 std::vector<std::string> FetchOffline(SessionClient& client, std::size_t expected) {
     client.Send(pt::FetchOfflineMessages);
-    std::vector<std::string> bodies;
-    for (std::size_t i = 0; i < expected; ++i) {
-        const Packet from = client.Notification();
-        EXPECT_EQ(from.type, pt::OfflineMessage);
-        const Packet record = client.Notification();
-        EXPECT_EQ(record.type, pt::OfflineMessage);
-        bodies.push_back(protocol::MessageRecord::Decode(record.body).body);
-    }
-    return bodies;
+    return ReadOfflineMessages(client, expected);
 }
 
 class MariaDbServerTest : public ::testing::Test {

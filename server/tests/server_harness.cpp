@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -326,6 +327,11 @@ void ServerHarness::Launch(const std::vector<std::string>& arguments) {
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(pipeFds[1], STDOUT_FILENO);
         ::dup2(pipeFds[1], STDERR_FILENO);
+        if (m_openFileLimit) {
+            // Both limits, so the server cannot raise its soft limit past it.
+            const rlimit limit{*m_openFileLimit, *m_openFileLimit};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
         std::vector<char*> argv;
         std::string program = TALVORINE_SERVER_EXE;
         argv.push_back(program.data());

@@ -115,6 +115,8 @@ public:
     void SetLogValue(std::string_view valueName, std::uint32_t value);
     void SetServerValue(std::string_view valueName, std::uint32_t value);
     void SetDataSourceName(std::string_view name) { m_dsnSetting = std::string(name); }
+    // Starts the server with this open-file limit (soft and hard), set in the child only.
+    void SetOpenFileLimit(unsigned long limit) { m_openFileLimit = limit; }
 
     // Puts the server's data source on a fresh database of a MariaDB instance instead of the
     // embedded SQLite file (before RunSetup). The database is dropped with the harness.
@@ -182,6 +184,7 @@ private:
     std::map<std::string, std::uint32_t> m_logValues;
     std::map<std::string, std::uint32_t> m_serverValues;
     std::optional<std::string> m_dsnSetting;
+    std::optional<unsigned long> m_openFileLimit;
     std::optional<MariaDbInstance> m_mariaDb;
     std::string m_dataSourceName = "Talvorine Messenger Server";
     std::string m_mariaDbDatabase;

@@ -184,6 +184,20 @@ private:
     protocol::Socket m_notification;
 };
 
+// Reads `count` offline messages (type 41 with the sender, then the record) from the
+// notification connection; their bodies in the order delivered.
+inline std::vector<std::string> ReadOfflineMessages(SessionClient& client, std::size_t count) {
+    std::vector<std::string> bodies;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Packet from = client.Notification();
+        EXPECT_EQ(from.type, pt::OfflineMessage);
+        const Packet record = client.Notification();
+        EXPECT_EQ(record.type, pt::OfflineMessage);
+        bodies.push_back(protocol::MessageRecord::Decode(record.body).body);
+    }
+    return bodies;
+}
+
 inline protocol::MessageRecord Message(std::string body, std::string brief = "brief") {
     protocol::MessageRecord record;
     record.time = 1;

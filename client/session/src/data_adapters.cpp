@@ -1,5 +1,6 @@
 #include "talvorine/client/session/data_adapters.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -33,6 +34,30 @@ void AccountMessageHistory::AppendSent(std::string_view peerId,
 void AccountMessageHistory::AppendReceived(std::string_view peerId,
                                            std::span<const std::uint8_t> record) {
     Append(m_accountId, data::StoreKind::Received, peerId, record);
+}
+
+bool AccountMessageHistory::HasReceived(std::string_view peerId,
+                                        std::span<const std::uint8_t> record) {
+    // A repeat follows the first delivery closely: the server delivers again only what it
+    // was not told was taken, so looking at the newest messages is enough.
+    constexpr std::uint32_t Window = 512;
+    const auto paths = data::StorePaths::For(m_accountId, data::StoreKind::Received, peerId);
+    if (!std::filesystem::exists(paths.data)) {
+        return false;
+    }
+    auto store = data::MessageStore::Open(paths, data::StoreMode::Read, false);
+    const std::uint32_t count = store.Count();
+    for (std::uint32_t back = 0; back < std::min(count, Window); ++back) {
+        const std::uint32_t i = count - 1 - back;
+        if (store.ReadHeader(i).bodyLength != record.size()) {
+            continue;
+        }
+        const auto stored = store.ReadMessage(i, record.size());
+        if (std::equal(stored.body.begin(), stored.body.end(), record.begin(), record.end())) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::optional<std::string> ContactListBook::Nickname(std::string_view userId) {

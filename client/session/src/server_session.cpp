@@ -48,6 +48,17 @@ std::optional<IncomingMessage> IncomingMessages::Deliver(IncomingMessage::Kind k
     message.record.assign(record.begin(), record.end());
 
     std::lock_guard listLock(m_locks.list);
+    if (kind == IncomingMessage::Kind::Offline) {
+        // A stored message delivered again after an interrupted delivery is shown only once.
+        try {
+            std::lock_guard historyLock(m_locks.history);
+            if (m_history.HasReceived(message.senderId, message.record)) {
+                return std::nullopt;
+            }
+        } catch (const std::exception&) {
+            // An unreadable store cannot tell; showing the message again loses nothing.
+        }
+    }
     if (!m_contacts.Nickname(message.senderId)) {
         m_contacts.AddStranger(message.senderId);
         message.newStranger = true;
@@ -261,7 +272,13 @@ void ServerSession::NotificationReaderBody() {
     {
         std::lock_guard requestLock(m_locks.request);
         try {
-            protocol::SendPacket(m_request.Get(), pt::FetchOfflineMessages,
+            // The body tells the server that this client confirms the offline messages it
+            // takes (a server that does not know it ignores the body of this request).
+            std::array<std::uint8_t, protocol::OfflineConfirmation::BodySize> announce{};
+            platform::StoreLe32(announce, protocol::OfflineConfirmation::Announce);
+            m_offlineTaken = 0;
+            m_offlineConfirmed = 0;
+            protocol::SendPacket(m_request.Get(), pt::FetchOfflineMessages, announce,
                                  protocol::Timeout::Default);
         } catch (const std::exception&) {
             // The notification connection shows whether the session is still alive.
@@ -312,6 +329,19 @@ void ServerSession::HandleNotification(const protocol::PacketHeader& header,
             if (message) {
                 m_window.MessageReceived(*message);
             }
+            if (!live) {
+                // Taken (shown, or dropped as a repeat): the server may now forget it. Told at
+                // once when the stream goes quiet or every few messages, else with the next
+                // keep-alive, and never by waiting for a busy request connection.
+                const std::uint32_t taken = ++m_offlineTaken;
+                if (taken % OfflineConfirmEvery == 0 ||
+                    !protocol::HasPendingData(m_notification.Get())) {
+                    std::unique_lock requestLock(m_locks.request, std::try_to_lock);
+                    if (requestLock.owns_lock()) {
+                        ConfirmOfflineMessages();
+                    }
+                }
+            }
             break;
         }
         case pt::ChatRequest:
@@ -322,6 +352,22 @@ void ServerSession::HandleNotification(const protocol::PacketHeader& header,
             break;
         default:
             break;  // not ours: skipped
+    }
+}
+
+void ServerSession::ConfirmOfflineMessages(bool always) {
+    const std::uint32_t taken = m_offlineTaken;
+    if (!m_request.IsOpen() || (!always && taken == m_offlineConfirmed)) {
+        return;
+    }
+    try {
+        std::array<std::uint8_t, protocol::OfflineConfirmation::BodySize> body{};
+        platform::StoreLe32(body, taken);
+        protocol::SendPacket(m_request.Get(), pt::KeepAlive, body, protocol::Timeout::Default);
+        m_offlineConfirmed = taken;
+    } catch (const std::exception&) {
+        // A broken connection shows on the notification connection; the server keeps the
+        // unconfirmed messages for the next login.
     }
 }
 
@@ -346,8 +392,12 @@ void ServerSession::KeepAliveBody() {
             std::lock_guard requestLock(m_locks.request);
             try {
                 if (m_request.IsOpen()) {
-                    protocol::SendPacket(m_request.Get(), pt::KeepAlive,
-                                         protocol::Timeout::Default);
+                    if (m_offlineTaken > 0) {
+                        ConfirmOfflineMessages(true);
+                    } else {
+                        protocol::SendPacket(m_request.Get(), pt::KeepAlive,
+                                             protocol::Timeout::Default);
+                    }
                 }
             } catch (const std::exception&) {
                 // A broken connection shows on the notification connection.
@@ -495,6 +545,7 @@ void ServerSession::DisconnectWorkerBody() {
                     if (requestLock.try_lock_for(
                             std::chrono::seconds(protocol::Timeout::Default))) {
                         try {
+                            ConfirmOfflineMessages();
                             protocol::SendPacket(m_request.Get(), pt::Logout,
                                                  protocol::Timeout::Default);
                         } catch (const std::exception&) {

@@ -13,6 +13,7 @@
 #include "engine_client.h"
 #include "recording_chat_events.h"
 #include "server_harness.h"
+#include "session_client.h"
 #include "talvorine/client/data/message_store.h"
 #include "talvorine/client/session/account_requests.h"
 #include "talvorine/client/session/chat.h"
@@ -129,6 +130,46 @@ TEST_F(EndToEnd, OfflineMessageArrivesAtTheNextLoginAfterThePrompt) {
     EXPECT_EQ(message.kind, IncomingMessage::Kind::Offline);
     EXPECT_EQ(protocol::MessageRecord::Decode(message.record).body, "read this later");
     EXPECT_EQ(bob->Unread(alice->account.userId), 1);
+}
+
+TEST_F(EndToEnd, ARedeliveredOfflineMessageIsShownOnceAndTakenOnesLeaveTheServer) {
+    auto alice = Client("Alice");
+    auto bob = Client("Bob");
+    ASSERT_TRUE(alice->ConnectAndWait());
+    alice->offlineAnswer = true;
+    for (const char* text : {"one", "two", "three"}) {
+        ASSERT_TRUE(alice->Send(bob->account.userId, text, SendOptions{true, true}).ok);
+    }
+    const std::string table =
+        "SELECT MsgId FROM OFFLINEMSG WHERE Recipient='" + bob->account.userId + "'";
+    ASSERT_EQ(s_server->Query(table).size(), 3u);
+
+    // A first delivery that stored two messages and died before it told the server.
+    {
+        server::testing::SessionClient raw(s_server->Port());
+        raw.LoginOk(bob->account.userId, bob->account.password);
+        raw.Send(protocol::PacketType::FetchOfflineMessages);
+        AccountMessageHistory history(bob->account.userId);
+        for (int i = 0; i < 2; ++i) {
+            const auto from = raw.Notification();
+            const auto record = raw.Notification();
+            history.AppendReceived(from.Text(), record.body);
+        }
+        const linger reset{1, 0};
+        ::setsockopt(raw.NotificationSocket(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        raw.Close();
+    }
+    ASSERT_TRUE(server::testing::Eventually([&] { return s_server->Query(table).size() == 3; }))
+        << s_server->Query(table).size() << s_server->ConsoleOutput();
+
+    // Our client gets all three again, shows only the new one, and the server forgets them.
+    ASSERT_TRUE(bob->ConnectAndWait());
+    ASSERT_TRUE(bob->WaitForMessages(1));
+    EXPECT_TRUE(server::testing::Eventually([&] { return s_server->Query(table).empty(); }));
+    ASSERT_EQ(bob->Messages().size(), 1u);
+    EXPECT_EQ(protocol::MessageRecord::Decode(bob->Messages()[0].record).body, "three");
+    EXPECT_EQ(StoreCount(bob->account.userId, data::StoreKind::Received, alice->account.userId),
+              3u);
 }
 
 TEST_F(EndToEnd, AwayRecipientAnswersWithItsTextAndNaRefuses) {

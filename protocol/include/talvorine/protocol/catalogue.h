@@ -94,6 +94,17 @@ inline constexpr int KeepAliveInterval = 30;
 inline constexpr int None = 0;
 }  // namespace Timeout
 
+// Confirmation of offline messages, which our client sends so that the server removes a stored
+// message only once the program has taken it. Both bodies ride on requests whose body the
+// server otherwise ignores, so a server that does not know them is not disturbed.
+namespace OfflineConfirmation {
+// Body of request 42 from a client that will confirm: 4 bytes, this value.
+inline constexpr std::uint32_t Announce = 1;
+// Body of a keep-alive (request 20) that confirms: 4 bytes, how many offline messages the
+// program has taken since its login.
+inline constexpr std::size_t BodySize = 4;
+}  // namespace OfflineConfirmation
+
 // Reply texts, exactly as the peers show them.
 namespace ReplyText {
 inline constexpr std::string_view LoginAuthorizationFailed =

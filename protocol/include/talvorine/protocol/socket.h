@@ -78,6 +78,8 @@ SocketHandle AcceptOn(SocketHandle listening, sockaddr_in* peer);
 int CloseSocket(SocketHandle& socket);
 // Wakes a thread blocked on `socket` in another thread; never closes the descriptor.
 void ShutdownSocket(SocketHandle socket);
+// True when bytes (or the end of the stream) can be read at once, without waiting.
+bool HasPendingData(SocketHandle socket);
 
 std::uint16_t LocalPort(SocketHandle socket);
 // The peer's IPv4 address in network byte order (0 when unknown).

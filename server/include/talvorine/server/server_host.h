@@ -43,6 +43,9 @@ struct ServerSettings {
     std::string dataSourceName{DefaultDataSourceName};
     std::uint16_t port = DefaultPort;
     LogSettings log;
+    // "Plain passwords" (a number, 0 by default): non-zero keeps new passwords as typed
+    // instead of hashed, for a site whose own tools read the Password column.
+    bool plainPasswords = false;
     // Empty when "Server Settings" could be opened; else why not.
     std::string registryError;
 };

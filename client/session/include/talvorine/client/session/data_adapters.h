@@ -16,6 +16,7 @@ public:
     explicit AccountMessageHistory(std::string accountId) : m_accountId(std::move(accountId)) {}
     void AppendSent(std::string_view peerId, std::span<const std::uint8_t> record) override;
     void AppendReceived(std::string_view peerId, std::span<const std::uint8_t> record) override;
+    bool HasReceived(std::string_view peerId, std::span<const std::uint8_t> record) override;
 
 private:
     std::string m_accountId;

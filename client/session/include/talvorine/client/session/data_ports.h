@@ -33,6 +33,12 @@ public:
     virtual ~MessageHistory() = default;
     virtual void AppendSent(std::string_view peerId, std::span<const std::uint8_t> record) = 0;
     virtual void AppendReceived(std::string_view peerId, std::span<const std::uint8_t> record) = 0;
+    // True when one of the newest received messages from `peerId` is exactly this record (a
+    // stored message the server delivered again after an interrupted delivery).
+    virtual bool HasReceived(std::string_view /*peerId*/,
+                             std::span<const std::uint8_t> /*record*/) {
+        return false;
+    }
 };
 
 // The chat files of the own account (folder "Chat"), heads as data::ChatFileHeader.

@@ -107,7 +107,8 @@ public:
     IncomingMessages(ContactBook& contacts, MessageHistory& history, SessionLocks& locks)
         : m_contacts(contacts), m_history(history), m_locks(locks) {}
 
-    // nullopt for a record of 36 bytes or less (ignored); else the message as stored.
+    // nullopt for a record of 36 bytes or less (ignored) and for an offline message that is
+    // already in the received store (a repeated delivery); else the message as stored.
     std::optional<IncomingMessage> Deliver(IncomingMessage::Kind kind, std::string senderId,
                                            std::span<const std::uint8_t> record);
     // The contact's nickname (the id when the user is not a contact).
@@ -195,6 +196,9 @@ private:
     void HandleNotification(const protocol::PacketHeader& header,
                             std::span<const std::uint8_t> body, std::vector<std::uint8_t>& record);
     void KeepAliveBody();
+    // Under RequestMutex: a keep-alive that tells the server how many offline messages were
+    // taken; only when that changed, unless `always` (it then serves as the keep-alive too).
+    void ConfirmOfflineMessages(bool always = false);
     void DisconnectWorkerBody();
     void StartStatusSender(OnlineStatus status);
     void StatusSenderBody(OnlineStatus status);
@@ -220,6 +224,10 @@ private:
     std::atomic<bool> m_workersLeftBehind{false};
     // The reader of the current login has ended on a failure (set before its notice).
     std::atomic<bool> m_notificationLost{false};
+    // Offline messages taken since the login, and how many of them the server was told of.
+    std::atomic<std::uint32_t> m_offlineTaken{0};
+    std::atomic<std::uint32_t> m_offlineConfirmed{0};
+    static constexpr std::uint32_t OfflineConfirmEvery = 32;
     unsigned m_reconnectTicks = 0;  // user-interface thread only
     int m_keepAliveSeconds = 0;     // KeepAliveThread only
 
