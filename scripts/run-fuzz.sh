@@ -17,10 +17,6 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
   exit 2
 fi
 
-if [[ -f /etc/profile.d/zz-ccache.sh ]]; then
-  # shellcheck disable=SC1091
-  source /etc/profile.d/zz-ccache.sh
-fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 

@@ -2,6 +2,7 @@
 // notification connection, offline messages stored and delivered, chat and file transfer
 // requests relayed with the requester's address and ID.
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 
 #include <cstring>
@@ -233,7 +234,13 @@ void SessionThread::RelayRequest(const protocol::PacketHeader& request) {
                                      "). (" + error.what() + ")");
         return;
     }
-    Reply(pt::Ok);
+    // The requester accepts the direct connection only from the invited user's address, so
+    // nobody else on the network can take the chat or the file. A client that reads no body
+    // from this reply is not disturbed by it.
+    char invited[INET_ADDRSTRLEN] = {};
+    const in_addr address{target->PeerAddress()};
+    ::inet_ntop(AF_INET, &address, invited, sizeof invited);
+    Reply(pt::Ok, invited);
 }
 
 }  // namespace talvorine::server

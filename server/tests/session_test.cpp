@@ -262,7 +262,10 @@ TEST_F(SessionTest, ChatAndFileRequestsCarryTheRequestersAddressAndId) {
     chat.address.port = 5555;
     chat.userId = second;
     chat.text = "Let's chat";
-    EXPECT_EQ(a.Request(pt::ChatRequest, chat.Encode()).type, pt::Ok);
+    // The acceptance names the invited user's address, for the requester's check.
+    Packet accepted = a.Request(pt::ChatRequest, chat.Encode());
+    EXPECT_EQ(accepted.type, pt::Ok);
+    EXPECT_EQ(accepted.Text(), "127.0.0.1");
     Packet relayed = b.Notification();
     ASSERT_EQ(relayed.type, pt::ChatRequest);
     ASSERT_EQ(relayed.body.size(), protocol::Size::ChatRequest);
