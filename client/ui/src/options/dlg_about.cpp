@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "talvorine/client/ui/common/message_box.h"
 
@@ -60,6 +61,8 @@ CDlgAbout::CDlgAbout(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(row);
     layout->addWidget(buttons);
+    // Wide enough for the window manager to show the whole caption, not only the texts.
+    setMinimumWidth(std::max(320, fontMetrics().horizontalAdvance(windowTitle()) + 160));
 }
 
 }  // namespace talvorine::client::ui
