@@ -238,8 +238,8 @@ void SessionThread::RelayRequest(const protocol::PacketHeader& request) {
     // nobody else on the network can take the chat or the file. A client that reads no body
     // from this reply is not disturbed by it.
     char invited[INET_ADDRSTRLEN] = {};
-    const in_addr address{target->PeerAddress()};
-    ::inet_ntop(AF_INET, &address, invited, sizeof invited);
+    const in_addr invitedAddress{target->PeerAddress()};
+    ::inet_ntop(AF_INET, &invitedAddress, invited, sizeof invited);
     Reply(pt::Ok, invited);
 }
 
