@@ -255,6 +255,11 @@ TEST_F(OptionsTest, BrowsingPutsTheChosenFileAndFolderIntoTheirFields) {
             EXPECT_EQ(dialog.labelText(QFileDialog::FileName), "Select a folder:");
             dialog.setDirectory(QString::fromStdString(home.Home().string()));
             dialog.selectFile(QString::fromStdString(folder.string()));
+            // The dialog lists folders in the background; until it has, the choice may read
+            // as the folder shown rather than the one selected.
+            ::talvorine::testing::PumpUntil([&] {
+                return dialog.selectedFiles().value(0).toStdString() == folder.string();
+            });
             AcceptFileDialog(dialog);
         });
     EXPECT_EQ(Find<QLineEdit>(sheet, "path")->text().toStdString(), folder.string());

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "talvorine/client/data/client_settings.h"
+#include "talvorine/client/ui/common/contact_header.h"
 #include "talvorine/client/ui/common/marks.h"
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/window_memory.h"
@@ -22,28 +23,6 @@ namespace {
 
 QString Q(std::string_view text) {
     return ToQString(text);
-}
-
-// "ID:" and "Nickname:" of the contact, read-only, at the top of a history window.
-QWidget* ContactHeader(const std::string& id, const std::string& nickname, QWidget* parent) {
-    auto* header = new QWidget(parent);
-    auto* layout = new QHBoxLayout(header);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* idLabel = new QLabel(QStringLiteral("ID:"), header);
-    auto* idField = new QLineEdit(Q(id), header);
-    idField->setObjectName(QStringLiteral("id"));
-    idField->setReadOnly(true);
-    idLabel->setBuddy(idField);
-    auto* nickLabel = new QLabel(QStringLiteral("Nickname:"), header);
-    auto* nickField = new QLineEdit(Q(nickname), header);
-    nickField->setObjectName(QStringLiteral("nickname"));
-    nickField->setReadOnly(true);
-    nickLabel->setBuddy(nickField);
-    layout->addWidget(idLabel);
-    layout->addWidget(idField, 1);
-    layout->addWidget(nickLabel);
-    layout->addWidget(nickField, 2);
-    return header;
 }
 
 }  // namespace

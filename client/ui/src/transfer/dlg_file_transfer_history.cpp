@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "talvorine/client/data/client_settings.h"
+#include "talvorine/client/ui/common/contact_header.h"
 #include "talvorine/client/ui/common/marks.h"
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/window_memory.h"
@@ -38,22 +39,6 @@ CDlgFileTransferHistory::CDlgFileTransferHistory(TransferHistory history, QWidge
     setWindowTitle(Q(TransferHistoryText::Caption));
     setAttribute(Qt::WA_DeleteOnClose);
     setSizeGripEnabled(true);
-
-    auto* header = new QHBoxLayout;
-    auto* idLabel = new QLabel(QStringLiteral("ID:"), this);
-    auto* idField = new QLineEdit(Q(m_history.PeerId()), this);
-    idField->setObjectName(QStringLiteral("id"));
-    idField->setReadOnly(true);
-    idLabel->setBuddy(idField);
-    auto* nickLabel = new QLabel(QStringLiteral("Nickname:"), this);
-    auto* nickField = new QLineEdit(Q(m_history.PeerNickname()), this);
-    nickField->setObjectName(QStringLiteral("nickname"));
-    nickField->setReadOnly(true);
-    nickLabel->setBuddy(nickField);
-    header->addWidget(idLabel);
-    header->addWidget(idField, 1);
-    header->addWidget(nickLabel);
-    header->addWidget(nickField, 2);
 
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("transferList"));
@@ -110,7 +95,7 @@ CDlgFileTransferHistory::CDlgFileTransferHistory(TransferHistory history, QWidge
     buttons->addWidget(filter);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(header);
+    layout->addWidget(ContactHeader(m_history.PeerId(), m_history.PeerNickname(), this));
     layout->addWidget(m_list, 1);
     layout->addLayout(buttons);
 

@@ -4,21 +4,18 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "talvorine/client/ui/common/message_box.h"
-#include "talvorine/client/ui/common/waiting_animation.h"
 #include "talvorine/client/ui/transfer/dlg_transfer.h"
 #include "talvorine/client/ui/transfer/open_path.h"
+#include "talvorine/client/ui/transfer/transfer_progress.h"
 
 namespace talvorine::client::ui {
 
 namespace {
-
-constexpr int BarRange = 1000;
 
 QLineEdit* ReadOnlyField(const QString& text, const char* name, QWidget* parent) {
     auto* field = new QLineEdit(text, parent);
@@ -54,18 +51,7 @@ CDlgReceiveFile::CDlgReceiveFile(const PeerServices& services, const session::Fi
     form->addRow(QStringLiteral("Description:"),
                  ReadOnlyField(ToQString(offer.description), "description", this));
 
-    m_bar = new QProgressBar(this);
-    m_bar->setObjectName(QStringLiteral("progress"));
-    m_bar->setRange(0, BarRange);
-    m_bar->setTextVisible(false);
-    m_percent = new QLabel(QStringLiteral("0%"), this);
-    m_percent->setObjectName(QStringLiteral("percent"));
-    m_percent->setMinimumWidth(40);
-    m_animation = new WaitingAnimation(this);
-    auto* progressRow = new QHBoxLayout;
-    progressRow->addWidget(m_animation);
-    progressRow->addWidget(m_bar, 1);
-    progressRow->addWidget(m_percent);
+    m_progressRow = new TransferProgressRow(this);
 
     m_receive = new QPushButton(QStringLiteral("&Receive"), this);
     m_receive->setObjectName(QStringLiteral("receive"));
@@ -79,7 +65,7 @@ CDlgReceiveFile::CDlgReceiveFile(const PeerServices& services, const session::Fi
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addLayout(progressRow);
+    layout->addWidget(m_progressRow);
     layout->addLayout(buttons);
     connect(m_receive, &QPushButton::clicked, this, &CDlgReceiveFile::Receive);
     connect(m_refuse, &QPushButton::clicked, this, &CDlgReceiveFile::Refuse);
@@ -124,9 +110,9 @@ void CDlgReceiveFile::SetBusy(bool busy) {
     m_receive->setEnabled(!busy);
     m_refuse->setEnabled(!busy);
     if (busy) {
-        m_animation->Start();
+        m_progressRow->StartAnimation();
     } else {
-        m_animation->Stop();
+        m_progressRow->StopAnimation();
     }
 }
 
@@ -170,9 +156,7 @@ int CDlgReceiveFile::Percent() const {
 }
 
 void CDlgReceiveFile::ShowProgress() {
-    const std::uint64_t done = m_progress.done.load();
-    m_bar->setValue(m_progress.size == 0 ? 0 : static_cast<int>(done * BarRange / m_progress.size));
-    m_percent->setText(QStringLiteral("%1%").arg(Percent()));
+    m_progressRow->Show(m_progress.done.load(), m_progress.size);
 }
 
 void CDlgReceiveFile::Finished(session::TransferResult result) {

@@ -3,21 +3,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/ui/common/message_box.h"
-#include "talvorine/client/ui/common/waiting_animation.h"
 #include "talvorine/client/ui/transfer/dlg_transfer.h"
+#include "talvorine/client/ui/transfer/transfer_progress.h"
 
 namespace talvorine::client::ui {
-
-namespace {
-// The bar shows tenths of a percent: QProgressBar counts in int, a size in 32 bits.
-constexpr int BarRange = 1000;
-}  // namespace
 
 QString SizeText(std::uint64_t bytes) {
     std::string digits = std::to_string(bytes);
@@ -65,18 +59,7 @@ CDlgSendFile::CDlgSendFile(const PeerServices& services, std::string peerId, std
     m_description->setMaxLength(static_cast<int>(session::MaxDescriptionBytes));
     form->addRow(QStringLiteral("&Description:"), m_description);
 
-    m_bar = new QProgressBar(this);
-    m_bar->setObjectName(QStringLiteral("progress"));
-    m_bar->setRange(0, BarRange);
-    m_bar->setTextVisible(false);
-    m_percent = new QLabel(QStringLiteral("0%"), this);
-    m_percent->setObjectName(QStringLiteral("percent"));
-    m_percent->setMinimumWidth(40);
-    m_animation = new WaitingAnimation(this);
-    auto* progressRow = new QHBoxLayout;
-    progressRow->addWidget(m_animation);
-    progressRow->addWidget(m_bar, 1);
-    progressRow->addWidget(m_percent);
+    m_progressRow = new TransferProgressRow(this);
 
     m_send = new QPushButton(QStringLiteral("&Send"), this);
     m_send->setObjectName(QStringLiteral("send"));
@@ -91,7 +74,7 @@ CDlgSendFile::CDlgSendFile(const PeerServices& services, std::string peerId, std
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addLayout(progressRow);
+    layout->addWidget(m_progressRow);
     layout->addLayout(buttons);
     connect(m_browse, &QPushButton::clicked, this, &CDlgSendFile::Browse);
     connect(m_send, &QPushButton::clicked, this, &CDlgSendFile::Send);
@@ -151,7 +134,7 @@ void CDlgSendFile::Send() {
         ShowWarning(this, ToQString(*refusal));
         return;
     }
-    m_animation->Start();
+    m_progressRow->StartAnimation();
     m_send->setEnabled(false);
     m_browse->setEnabled(false);
     m_description->setEnabled(false);
@@ -173,10 +156,7 @@ int CDlgSendFile::Percent() const {
 }
 
 void CDlgSendFile::ShowProgress() {
-    const std::uint64_t done = m_progress.done.load();
-    const std::uint32_t size = m_progress.size;
-    m_bar->setValue(size == 0 ? 0 : static_cast<int>(done * BarRange / size));
-    m_percent->setText(QStringLiteral("%1%").arg(Percent()));
+    m_progressRow->Show(m_progress.done.load(), m_progress.size);
 }
 
 void CDlgSendFile::Finished(session::TransferResult result) {
@@ -186,7 +166,7 @@ void CDlgSendFile::Finished(session::TransferResult result) {
     m_worker.Join();
     m_progressTimer.stop();
     ShowProgress();
-    m_animation->Stop();
+    m_progressRow->StopAnimation();
     if (result.end == session::TransferResult::End::Done) {
         m_services.Play(data::SoundEvent::FileSent);
         m_closing = true;

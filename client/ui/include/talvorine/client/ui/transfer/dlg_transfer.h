@@ -17,14 +17,12 @@
 #include "talvorine/client/ui/chat/peer_services.h"
 #include "talvorine/client/ui/transfer/open_path.h"
 
-class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 
 namespace talvorine::client::ui {
 
-class WaitingAnimation;
+class TransferProgressRow;
 
 // The shared progress of a running transfer: written by its worker, shown by its window.
 struct TransferProgressView {
@@ -67,11 +65,9 @@ private:
     QLineEdit* m_fileName;
     QLineEdit* m_size;
     QLineEdit* m_description;
-    QProgressBar* m_bar;
-    QLabel* m_percent;
+    TransferProgressRow* m_progressRow;
     QPushButton* m_browse;
     QPushButton* m_send;
-    WaitingAnimation* m_animation;
 };
 
 // What opens the "File Received" window when a receipt is complete.
@@ -112,11 +108,9 @@ private:
     TransferProgressView m_progress;
     QTimer m_progressTimer;
     bool m_closing = false;
-    QProgressBar* m_bar;
-    QLabel* m_percent;
+    TransferProgressRow* m_progressRow;
     QPushButton* m_receive;
     QPushButton* m_refuse;
-    WaitingAnimation* m_animation;
 };
 
 class CDlgFileReceived : public QDialog {
