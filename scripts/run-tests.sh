@@ -7,6 +7,10 @@ bash scripts/install-deps.sh
 cmake --preset release
 cmake --build --preset release
 
+# Every fuzz target on its committed corpus for a bounded time (clang build of only what the
+# targets need; scripts/run-fuzz.sh with a longer time is the developer's run).
+bash scripts/run-fuzz.sh "${TALVORINE_FUZZ_SECONDS:-10}"
+
 # The database tests also run against a private MariaDB instance (own folder and socket,
 # 127.0.0.1 only), stopped again at the end. Without it those tests fail rather than skip.
 export TALVORINE_MARIADB_DIR="$PWD/build/mariadb-test"
@@ -19,7 +23,3 @@ else
 fi
 export TALVORINE_REQUIRE_MARIADB=1
 ctest --preset release
-
-# Every fuzz target on its committed corpus for a bounded time (clang build of only what the
-# targets need; scripts/run-fuzz.sh with a longer time is the developer's run).
-bash scripts/run-fuzz.sh "${TALVORINE_FUZZ_SECONDS:-10}"
