@@ -53,7 +53,8 @@ std::unique_ptr<QMenu> CContactListBar::BuildContextMenu(QPoint point) {
     SetMenuTarget(contact, group);
     const MenuShape shape = ShapeContactMenu(contact.has_value(), group >= 0, m_host.IsConnected());
 
-    auto menu = std::make_unique<QMenu>(this);
+    // Not a child of the bar: the caller owns it and may outlive the bar.
+    auto menu = std::make_unique<QMenu>();
     menu->setObjectName(QStringLiteral("contactListMenu"));
     const auto add = [&](QMenu& target, const char* text, void (CContactListBar::*command)(),
                          bool enabled = true) {
