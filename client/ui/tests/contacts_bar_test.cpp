@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QToolButton>
 
@@ -392,6 +393,21 @@ TEST_F(BarTest, GroupCommandsAskAndRefuseThroughTheirDialogs) {
                 });
     EXPECT_EQ(list.FindGroup("Work"), -1);
     EXPECT_EQ(list.FindContact(Dave)->group, 0);
+
+    // Delete "Friends" with its members (not moved to "Family"); a floating window goes too.
+    bar->ShowFloating(Bob);
+    bar->SetMenuTarget(std::nullopt, 0);
+    DriveModals([&] { bar->DeleteGroup(); },
+                [&](QWidget* modal) {
+                    auto* dialog = qobject_cast<QDialog*>(modal);
+                    dialog->findChild<QRadioButton*>("deleteUsers")->setChecked(true);
+                    dialog->accept();
+                });
+    EXPECT_EQ(list.GroupCount(), 2);
+    EXPECT_FALSE(list.FindContact(Bob));
+    EXPECT_FALSE(list.FindContact(Dave));
+    EXPECT_EQ(bar->Floating(Bob), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(Folder() / (std::string(Dave) + ".usr")));
 }
 
 TEST_F(BarTest, ContactCommandsDeleteRenameAndTheirTexts) {

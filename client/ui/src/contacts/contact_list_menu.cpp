@@ -252,12 +252,14 @@ void CContactListBar::DeleteUser() {
     if (!position) {
         return;
     }
+    CloseFloating(*id);
+    const data::ContactEntry* leaving = EntryOf(*id);
     const CommandResult result = m_commands.DeleteUser(*position);
     if (!result.ok) {
         ShowBox(result.text);
         return;
     }
-    CloseFloating(*id);
+    m_states.erase(leaving);
     AfterStructureChange();
     const data::ContactGroup& group = m_list.Group(position->group);
     const int left = static_cast<int>(group.contacts.size());
@@ -360,8 +362,9 @@ void CContactListBar::DeleteGroup() {
     if (*choice >= 0) {
         moveTo = m_list.FindGroup(names[static_cast<std::size_t>(*choice)]);
     }
-    const CommandResult result =
-        m_commands.DeleteGroup(group, moveTo, [this](const std::string& id) { CloseFloating(id); });
+    // The members that leave close their floating windows with their drawing state, in
+    // AfterStructureChange (the command holds the ListMutex meanwhile).
+    const CommandResult result = m_commands.DeleteGroup(group, moveTo);
     AfterStructureChange();
     if (!result.ok) {
         ShowBox(result.text);
