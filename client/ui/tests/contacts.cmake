@@ -20,3 +20,7 @@ if(TARGET talvorine_server_harness)
                                                ${PROJECT_SOURCE_DIR}/mailpoll/tests)
   endforeach()
 endif()
+
+# The window pictures of scripts/screenshots.d/20-contacts.sh.
+add_executable(contacts_gallery contacts_gallery.cpp)
+target_link_libraries(contacts_gallery PRIVATE Talvorine::ClientUi Talvorine::Options)
