@@ -117,6 +117,11 @@ TEST_F(BarTest, TheMenuInItsThreePlaces) {
     }
     EXPECT_TRUE(Find(*none, "Add Group...")->isEnabled());
     EXPECT_TRUE(Find(*none, "Large Icons")->isEnabled());
+    // Items as wide as their text plus two check marks and 8 pixels, at least 16 high.
+    none->ensurePolished();
+    const QRect addGroup = none->actionGeometry(Find(*none, "Add Group..."));
+    EXPECT_GE(addGroup.width(), none->fontMetrics().horizontalAdvance("Add Group...") + 8);
+    EXPECT_GE(addGroup.height(), 16);
 
     Load();
     auto onContact = bar->BuildContextMenu(bar->ItemRect(0).center());

@@ -136,6 +136,10 @@ TEST_F(DockerTest, WithoutDockingTheValuesAreWrittenBackUnchangedAndOffScreenIsR
     EXPECT_EQ(Stored("AppBarSizeLeft"), 77u);
     EXPECT_EQ(Stored("AppBarSizeRight"), 88u);
     EXPECT_FALSE(docker.StrutSet());
+
+    EXPECT_FALSE(WindowDocker::StartsHidden());
+    WindowDocker::SaveHidden(true);
+    EXPECT_TRUE(WindowDocker::StartsHidden());
 }
 
 TEST(FadeIn, OpacityRisesToOpaqueOverTheAnimationTime) {

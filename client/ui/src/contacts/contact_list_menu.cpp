@@ -1,9 +1,12 @@
 // The context menu of the contact list and the commands it offers.
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFont>
 #include <QMenu>
+#include <QProxyStyle>
+#include <QStyleOptionMenuItem>
 #include <QUrl>
 
 #include "contact_dialogs.h"
@@ -13,6 +16,34 @@
 namespace talvorine::client::ui::contacts {
 
 namespace {
+
+// The contact menu's item sizes: as wide as the text plus twice a check mark plus 8 pixels
+// (never narrower than the style needs for the picture and the short-cut), as high as a menu
+// bar but at least 16 pixels; separators 8 pixels.
+class ContactMenuStyle : public QProxyStyle {
+public:
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget) const override {
+        const QSize base = QProxyStyle::sizeFromContents(type, option, size, widget);
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (type != CT_MenuItem || item == nullptr) {
+            return base;
+        }
+        if (item->menuItemType == QStyleOptionMenuItem::Separator) {
+            return QSize(base.width(), 8);
+        }
+        const int check = pixelMetric(PM_IndicatorWidth, option, widget);
+        const int text =
+            item->fontMetrics.horizontalAdvance(item->text.section(QLatin1Char('\t'), 0, 0));
+        QStyleOptionMenuItem bar = *item;
+        bar.menuItemType = QStyleOptionMenuItem::Normal;
+        const int barHeight =
+            QProxyStyle::sizeFromContents(CT_MenuBarItem, &bar,
+                                          item->fontMetrics.size(0, item->text), widget)
+                .height();
+        return QSize(std::max(base.width(), text + 2 * check + 8), std::max(16, barHeight));
+    }
+};
 
 void AddHeading(QMenu& menu, const QString& text) {
     QAction* heading = menu.addAction(text);
@@ -56,6 +87,14 @@ std::unique_ptr<QMenu> CContactListBar::BuildContextMenu(QPoint point) {
     // Not a child of the bar: the caller owns it and may outlive the bar.
     auto menu = std::make_unique<QMenu>();
     menu->setObjectName(QStringLiteral("contactListMenu"));
+    // One style for every contact menu, owned by the application (a widget does not own its
+    // style, and a menu may outlive the bar).
+    static ContactMenuStyle* const style = [] {
+        auto* created = new ContactMenuStyle;
+        created->setParent(QCoreApplication::instance());
+        return created;
+    }();
+    menu->setStyle(style);
     const auto add = [&](QMenu& target, const char* text, void (CContactListBar::*command)(),
                          bool enabled = true) {
         QAction* action = target.addAction(QString::fromLatin1(text));

@@ -185,6 +185,14 @@ void WindowDocker::Save() {
     SetStrut(false);
 }
 
+bool WindowDocker::StartsHidden() {
+    return data::WindowSettings(Section).GetDword("TrayIconOnly", 0) == 1;
+}
+
+void WindowDocker::SaveHidden(bool hidden) {
+    data::WindowSettings(Section).SetDword("TrayIconOnly", hidden ? 1 : 0);
+}
+
 void WindowDocker::ApplySettings(const data::ClientSettings& settings) {
     m_autoHide = settings.autoHide;
     if (m_taskbarStyle && !settings.taskbarStyle && m_docked) {

@@ -82,6 +82,11 @@ public:
     // The switches of the options ("TaskbarStyle" off while docked undocks).
     void ApplySettings(const data::ClientSettings& settings);
 
+    // "TrayIconOnly": the window starts hidden with only its notification-area icon when it
+    // was hidden at the last exit.
+    static bool StartsHidden();
+    static void SaveHidden(bool hidden);
+
     bool CanDock() const { return m_canDock; }
     bool IsDocked() const { return m_docked.has_value(); }
     std::optional<DockEdge> Edge() const { return m_docked; }
