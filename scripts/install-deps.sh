@@ -8,7 +8,7 @@ packages=(
   unixodbc unixodbc-dev libsqliteodbc sqlite3
   mariadb-server mariadb-client odbc-mariadb
   libsystemd-dev
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libxcb1-dev
   clang-format
   xvfb xauth imagemagick xdotool openbox
 )
