@@ -67,8 +67,8 @@ ChatStepResult ChatRequester::Run() {
         request.address.port = detail::ListenForPeer(listening);
         request.userId = m_peerId;
         request.text = m_text;
-        detail::RelayRequest(m_channel, pt::ChatRequest, request.Encode());
-        detail::AcceptPeer(listening, direct);  // the window's Cancel wakes it
+        const auto invited = detail::RelayRequest(m_channel, pt::ChatRequest, request.Encode());
+        detail::AcceptPeer(listening, direct, invited);  // the window's Cancel wakes it
 
         std::vector<std::uint8_t> answer(protocol::Capacity::ClientReply);
         const auto header =
@@ -197,16 +197,14 @@ ChatSendResult ChatSession::Send(std::string_view text) {
     }
     // NUL ends a line on the wire; what follows it would be lost silently.
     text = text.substr(0, text.find('\0'));
+    // The peer reads a line into a 4096-byte buffer and ends the chat on anything longer, and
+    // a line cut or split silently is not what the user wrote: it is refused whole.
+    if (text.size() > MaxChatLine) {
+        return {ChatSendResult::Status::TooLong, std::string(Text::ChatLineTooLong)};
+    }
     try {
-        while (!text.empty()) {
-            auto piece = platform::CutUtf8(text, MaxChatLine);
-            if (piece.empty()) {
-                piece = text.substr(0, 1);
-            }
-            protocol::SendTextPacket(m_socket.Get(), pt::Ok, piece, protocol::Timeout::Default);
-            Append(m_ownNickname + ": " + std::string(piece) + "\r\n");
-            text.remove_prefix(piece.size());
-        }
+        protocol::SendTextPacket(m_socket.Get(), pt::Ok, text, protocol::Timeout::Default);
+        Append(m_ownNickname + ": " + std::string(text) + "\r\n");
     } catch (const std::exception& e) {
         return {ChatSendResult::Status::Failed, e.what()};
     }

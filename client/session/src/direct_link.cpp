@@ -1,5 +1,8 @@
 #include "direct_link.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include "talvorine/protocol/net_error.h"
 #include "talvorine/protocol/packet.h"
 #include "wire_util.h"
@@ -17,18 +20,33 @@ std::uint16_t ListenForPeer(WakeableSocket& listening) {
     return protocol::LocalPort(listening.Get());
 }
 
-void RelayRequest(RequestChannel& channel, std::uint8_t type, std::span<const std::uint8_t> body) {
+std::optional<std::uint32_t> RelayRequest(RequestChannel& channel, std::uint8_t type,
+                                          std::span<const std::uint8_t> body) {
     const auto reply = channel.Exchange(type, body);
     if (reply.code != protocol::PacketType::Ok) {
         throw NetError(reply.text);
     }
+    const std::string text = reply.text.substr(0, reply.text.find('\0'));
+    in_addr address{};
+    if (text.empty() || ::inet_pton(AF_INET, text.c_str(), &address) != 1) {
+        return std::nullopt;
+    }
+    return address.s_addr;
 }
 
-void AcceptPeer(WakeableSocket& listening, WakeableSocket& direct) {
-    direct.Ref() = protocol::AcceptOn(listening.Get(), nullptr);
-    direct.Register();
-    if (!direct.IsOpen()) {
-        throw NetError(protocol::LastSocketErrorText());
+void AcceptPeer(WakeableSocket& listening, WakeableSocket& direct,
+                std::optional<std::uint32_t> expected) {
+    for (;;) {
+        sockaddr_in peer{};
+        direct.Ref() = protocol::AcceptOn(listening.Get(), &peer);
+        direct.Register();
+        if (!direct.IsOpen()) {
+            throw NetError(protocol::LastSocketErrorText());
+        }
+        if (!expected || peer.sin_addr.s_addr == *expected) {
+            break;
+        }
+        direct.Close();  // someone else: turned away, the invited user may still come
     }
     listening.Close();
 }

@@ -6,6 +6,7 @@
 // wakes any of the blocking calls.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "talvorine/client/session/server_session.h"
@@ -15,11 +16,17 @@ namespace talvorine::client::session::detail {
 
 // Listens on a free port of all interfaces; returns the port.
 std::uint16_t ListenForPeer(WakeableSocket& listening);
-// Sends the request through the server; a refusal throws the server's text.
-void RelayRequest(RequestChannel& channel, std::uint8_t type, std::span<const std::uint8_t> body);
+// Sends the request through the server; a refusal throws the server's text. Our server's
+// acceptance carries the invited user's IPv4 address (dotted) as its body; it is returned in
+// network byte order, nullopt when the reply carries none (a server that names no address).
+std::optional<std::uint32_t> RelayRequest(RequestChannel& channel, std::uint8_t type,
+                                          std::span<const std::uint8_t> body);
 // Waits without time-out for the peer's connection (it comes when the peer's user answers),
-// then closes the listening socket.
-void AcceptPeer(WakeableSocket& listening, WakeableSocket& direct);
+// then closes the listening socket. With `expected`, a connection from any other address is
+// closed at once and the wait goes on: nobody else on the network joins the chat or takes the
+// file.
+void AcceptPeer(WakeableSocket& listening, WakeableSocket& direct,
+                std::optional<std::uint32_t> expected = std::nullopt);
 // Connects to the asking side; `address` in network byte order.
 void ConnectToPeer(WakeableSocket& direct, std::uint32_t address, std::uint16_t port);
 

@@ -1,6 +1,8 @@
 #include "talvorine/client/session/file_transfer.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -171,8 +173,8 @@ TransferResult FileSender::Run(const TransferProgress& progress, std::string_vie
         request.fileName = platform::CutUtf8(FileName(), MaxOfferedNameBytes);
         request.fileSize = Size();
         request.description = descriptionText;
-        detail::RelayRequest(m_channel, pt::FileRequest, request.Encode());
-        detail::AcceptPeer(listening, direct);
+        const auto receiver = detail::RelayRequest(m_channel, pt::FileRequest, request.Encode());
+        detail::AcceptPeer(listening, direct, receiver);
 
         std::vector<std::uint8_t> buffer(protocol::Capacity::ClientReply);
         const auto answer =
@@ -269,10 +271,41 @@ std::optional<fs::path> FileReceiver::ChooseTarget(SavePrompt& prompt) const {
     return prompt.AskSavePath(usable ? folder / name : fs::path(name));
 }
 
-std::optional<std::string> FileReceiver::OpenTarget(const fs::path& target) {
+FileReceiver::~FileReceiver() {
+    DiscardPartial();
+}
+
+void FileReceiver::DiscardPartial() {
     m_stream.close();
-    m_stream.open(target, std::ios::binary | std::ios::trunc);
+    if (!m_partial.empty()) {
+        std::error_code ignored;
+        fs::remove(m_partial, ignored);
+        m_partial.clear();
+    }
+}
+
+std::optional<std::string> FileReceiver::OpenTarget(const fs::path& target) {
+    DiscardPartial();
+    // A name of our own beside the target, reserved with O_EXCL so that no other file is
+    // truncated; it is in the target's folder so that the final rename cannot cross devices.
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    const std::string stem = "." + target.filename().string() + ".part";
+    for (unsigned n = 0; n < 1000 && m_partial.empty(); ++n) {
+        const fs::path candidate = folder / (n == 0 ? stem : stem + std::to_string(n));
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            m_partial = candidate;
+        } else if (errno != EEXIST) {
+            break;
+        }
+    }
+    if (m_partial.empty()) {
+        return std::string(Text::FailedToCreateFile);
+    }
+    m_stream.open(m_partial, std::ios::binary | std::ios::trunc);
     if (!m_stream) {
+        DiscardPartial();
         return std::string(Text::FailedToCreateFile);
     }
     m_target = target;
@@ -289,7 +322,7 @@ void FileReceiver::Cancel() {
 TransferResult FileReceiver::Fail(const std::string& failure) {
     TransferResult result;
     result.record = m_record;
-    m_stream.close();
+    DiscardPartial();
     if (m_closing) {
         result.end = TransferResult::End::Canceled;
         RecordQuietly(m_record,
@@ -336,6 +369,12 @@ TransferResult FileReceiver::Receive(const TransferProgress& progress) {
         if (!m_stream) {
             throw NetError(std::strerror(errno));
         }
+        std::error_code renamed;
+        fs::rename(m_partial, m_target, renamed);
+        if (renamed) {
+            throw NetError(renamed.message());
+        }
+        m_partial.clear();
     } catch (const std::exception& e) {
         if (m_closing) {
             ResetOnClose(direct.Get());

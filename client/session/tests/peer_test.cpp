@@ -3,6 +3,8 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -13,6 +15,7 @@
 #include <thread>
 
 #include "account_files.h"
+#include "loop_relay.h"
 #include "recording_chat_events.h"
 #include "talvorine/client/session/chat.h"
 #include "talvorine/client/session/data_adapters.h"
@@ -25,43 +28,13 @@ namespace talvorine::client::session {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::LoopRelay;
 using testing::RecordingChatEvents;
 using testing::StoredChats;
 using testing::TempClientHome;
 using testing::TransferKey;
 namespace fs = std::filesystem;
 namespace pt = protocol::PacketType;
-
-// Relays chat and file requests to a handler the way the server does: the requester's
-// address (127.0.0.1) and id are written into the request; the reply is 0.
-class LoopRelay : public RequestChannel {
-public:
-    explicit LoopRelay(std::string requesterId) : m_requesterId(std::move(requesterId)) {}
-    std::function<void(const protocol::ChatRequest&)> onChat;
-    std::function<void(const protocol::FileRequest&)> onFile;
-    Reply refusal;  // code != 0: refuse like the server does for an offline target
-
-    Reply Exchange(std::uint8_t type, std::span<const std::uint8_t> body) override {
-        if (refusal.code != 0) {
-            return refusal;
-        }
-        if (type == pt::ChatRequest) {
-            auto request = protocol::ChatRequest::Decode(body);
-            request.address.address = htonl(INADDR_LOOPBACK);
-            request.userId = m_requesterId;
-            onChat(request);
-        } else if (type == pt::FileRequest) {
-            auto request = protocol::FileRequest::Decode(body);
-            request.address.address = htonl(INADDR_LOOPBACK);
-            request.userId = m_requesterId;
-            onFile(request);
-        }
-        return Reply{};
-    }
-
-private:
-    std::string m_requesterId;
-};
 
 // --- chat ----------------------------------------------------------------------------------
 
@@ -187,7 +160,7 @@ TEST(Chat, ServerRefusalShowsItsTextAndCancelWakesAWaitingRequester) {
     EXPECT_TRUE(requested.get().cancelled);
 }
 
-TEST(Chat, LongLinesGoInPiecesAndAGarbagePeerEndsTheChatWithTheFramingText) {
+TEST(Chat, OverlongLinesAreRefusedWholeAndTheLongestLineGoesAsItIs) {
     ChatPair pair;
     ChatRequester requester(pair.relay, pair.filesA, "00000002", "x");
     auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
@@ -199,19 +172,60 @@ TEST(Chat, LongLinesGoInPiecesAndAGarbagePeerEndsTheChatWithTheFramingText) {
     RecordingChatEvents eventsA, eventsB;
     ChatSession a(std::move(*asked.link), pair.filesA, "A", "B", eventsA);
     a.Start();
-    // 4094 ASCII bytes then a 3-byte character that does not fit the first piece.
-    const std::string line = std::string(4094, 'x') + "\xE2\x82\xAC" + "tail";
     ChatSession b(std::move(*answered.link), pair.filesB, "B", "A", eventsB);
     b.Start();
-    EXPECT_EQ(b.Send(line).status, ChatSendResult::Status::Sent);
-    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.Lines().size() == 2; }));
-    EXPECT_EQ(eventsA.Lines()[0], "B: " + std::string(4094, 'x') + "\r\n");
-    EXPECT_EQ(eventsA.Lines()[1],
-              "B: \xE2\x82\xAC"
-              "tail\r\n");
+    // One byte over the peer's buffer: nothing goes out, and the chat goes on.
+    const std::string tooLong = std::string(4094, 'x') + "\xE2\x82\xAC";
+    const auto refused = b.Send(tooLong);
+    EXPECT_EQ(refused.status, ChatSendResult::Status::TooLong);
+    EXPECT_EQ(refused.error, Text::ChatLineTooLong);
+    EXPECT_TRUE(b.Transcript().empty());
+    const std::string longest = std::string(4092, 'y') + "\xE2\x82\xAC";
+    ASSERT_EQ(longest.size(), 4095u);
+    EXPECT_EQ(b.Send(longest).status, ChatSendResult::Status::Sent);
+    ASSERT_TRUE(eventsA.WaitFor([&] { return eventsA.Lines().size() == 1; }));
+    EXPECT_EQ(eventsA.Lines()[0], "B: " + longest + "\r\n");
+    EXPECT_TRUE(a.Connected());
     b.Close();
     ASSERT_TRUE(eventsA.WaitFor([&] { return !eventsA.Left().empty(); }));
     a.Close();
+}
+
+// Connects to the asking side's listening port from another loopback address, as a third
+// machine on the network would; true when the asking side closed that connection at once.
+bool StrangerIsTurnedAway(std::uint16_t port) {
+    const int stranger = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7F000002);  // 127.0.0.2
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(port);
+    if (stranger < 0 || ::bind(stranger, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(stranger, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        return false;
+    }
+    timeval wait{5, 0};
+    ::setsockopt(stranger, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char byte = 0;
+    const long got = ::recv(stranger, &byte, 1, 0);
+    ::close(stranger);
+    return got == 0 || (got < 0 && errno == ECONNRESET);
+}
+
+TEST(Chat, AStrangerWhoConnectsFirstIsTurnedAwayAndTheInvitedUserGetsThrough) {
+    ChatPair pair;
+    pair.relay.invitedAddress = "127.0.0.1";
+    ChatRequester requester(pair.relay, pair.filesA, "00000002", "x");
+    auto requested = std::async(std::launch::async, [&] { return requester.Run(); });
+    const auto request = pair.received.get_future().get();
+    EXPECT_TRUE(StrangerIsTurnedAway(request.address.port));
+    ChatAnswerer answerer(pair.filesB, IncomingChatRequest::From(request));
+    auto answered = answerer.Answer(true, "");
+    auto asked = requested.get();
+    EXPECT_TRUE(asked.link.has_value()) << asked.failure;
+    EXPECT_TRUE(answered.link.has_value()) << answered.failure;
 }
 
 // A chat with a hand-made peer that sends `bytes` (and, with `close`, ends the stream); the
@@ -461,6 +475,76 @@ TEST_F(TransferTest, SenderThatClosesEarlyFailsTheReceiver) {
     EXPECT_EQ(received.end, TransferResult::End::Failed);
     EXPECT_EQ(received.reason, "Failed: Connection is closed by remote");
     EXPECT_EQ(TransferKey(received.record, "Status"), "Failed: Connection is closed by remote");
+}
+
+TEST_F(TransferTest, AFailedOrCancelledTransferLeavesTheExistingFileAndNoPartOne) {
+    options.overwriteMode = 0;  // overwrite without a question
+    const auto folder = options.receiveFolder / "00000001";
+    fs::create_directories(folder);
+    const auto existing = folder / "plan.txt";
+    std::ofstream(existing) << "precious";
+
+    // A sender that stops half-way.
+    protocol::Socket listening;
+    ASSERT_EQ(protocol::ListenOn(listening.Ref(), 0), 0);
+    const auto port = protocol::LocalPort(listening.Get());
+    std::thread fakeSender([&] {
+        protocol::Socket peer(protocol::AcceptOn(listening.Get(), nullptr));
+        std::vector<std::uint8_t> answer(4095);
+        protocol::ReceivePacket(peer.Get(), answer, 5);
+        std::vector<std::uint8_t> half(500, 7);
+        protocol::SendRaw(peer.Get(), half, 5);
+    });
+    {
+        FileReceiver receiver(
+            receiverRecords, options,
+            FileOffer{"00000001", htonl(INADDR_LOOPBACK), port, "plan.txt", 1000, ""});
+        const auto target = receiver.ChooseTarget(noDialog);
+        ASSERT_EQ(target, existing);
+        ASSERT_FALSE(receiver.OpenTarget(*target));
+        EXPECT_EQ(Read(existing), "precious");  // nothing is touched before the bytes arrive
+        EXPECT_EQ(receiver.Receive({}).end, TransferResult::End::Failed);
+    }
+    fakeSender.join();
+    EXPECT_EQ(Read(existing), "precious");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+    // A window closed after the target was chosen but before the transfer started.
+    {
+        FileReceiver receiver(
+            receiverRecords, options,
+            FileOffer{"00000001", htonl(INADDR_LOOPBACK), port, "plan.txt", 1000, ""});
+        ASSERT_FALSE(receiver.OpenTarget(existing));
+    }
+    EXPECT_EQ(Read(existing), "precious");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+    // A complete transfer replaces it.
+    const auto file = MakeFile("plan.txt", 2000);
+    FileSender sender(relay, senderRecords, "00000002");
+    ASSERT_FALSE(sender.Open(file));
+    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, ""); });
+    FileReceiver receiver(receiverRecords, options, FileOffer::From(offers.get_future().get()));
+    ASSERT_FALSE(receiver.OpenTarget(*receiver.ChooseTarget(noDialog)));
+    EXPECT_EQ(receiver.Receive({}).end, TransferResult::End::Done);
+    EXPECT_EQ(sending.get().end, TransferResult::End::Done);
+    EXPECT_EQ(Read(existing), Read(file));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+TEST_F(TransferTest, AStrangerCannotTakeTheFileBeforeTheReceiver) {
+    relay.invitedAddress = "127.0.0.1";
+    const auto file = MakeFile("private.bin", 10000);
+    FileSender sender(relay, senderRecords, "00000002");
+    ASSERT_FALSE(sender.Open(file));
+    auto sending = std::async(std::launch::async, [&] { return sender.Run({}, ""); });
+    const auto offer = FileOffer::From(offers.get_future().get());
+    EXPECT_TRUE(StrangerIsTurnedAway(offer.port));
+    FileReceiver receiver(receiverRecords, options, offer);
+    ASSERT_FALSE(receiver.OpenTarget(*receiver.ChooseTarget(noDialog)));
+    EXPECT_EQ(receiver.Receive({}).end, TransferResult::End::Done);
+    EXPECT_EQ(sending.get().end, TransferResult::End::Done);
+    EXPECT_EQ(Read(receiver.Target()), Read(file));
 }
 
 TEST_F(TransferTest, PercentagesStayRightAboveFortyTwoMillionBytes) {

@@ -100,9 +100,9 @@ public:
 };
 
 struct ChatSendResult {
-    enum class Status { Sent, Empty, Failed };
+    enum class Status { Sent, Empty, TooLong, Failed };
     Status status = Status::Sent;
-    std::string error;  // "Not connected" or the socket error text
+    std::string error;  // "Not connected", the too-long text or the socket error text
 };
 
 // The "Chat" window's connection: one reader thread; sending happens on the caller's thread.
@@ -115,8 +115,8 @@ public:
     ChatSession& operator=(const ChatSession&) = delete;
 
     void Start();
-    // "&Send": white space only is not sent (Empty: beep). A line longer than 4095 bytes goes
-    // as several lines, cut on character boundaries.
+    // "&Send": white space only is not sent (Empty: beep); a line longer than 4095 bytes is
+    // refused whole (TooLong) and the input stays.
     ChatSendResult Send(std::string_view text);
     bool Connected() const { return m_connected.load(); }
     // Cancel or Esc: asks "Are you sure to quit?"; closes when `confirm` says yes.

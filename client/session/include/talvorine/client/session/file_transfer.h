@@ -101,6 +101,9 @@ class FileReceiver {
 public:
     // Creates the transfer record ("Type" "1").
     FileReceiver(TransferRecords& records, FileReceiveOptions options, FileOffer offer);
+    ~FileReceiver();
+    FileReceiver(const FileReceiver&) = delete;
+    FileReceiver& operator=(const FileReceiver&) = delete;
 
     const FileOffer& Offer() const { return m_offer; }
     const std::filesystem::path& Record() const { return m_record; }
@@ -109,8 +112,10 @@ public:
     // The file to write, by "UseUserName" and "OverwriteMode"; asks `prompt` where the rules
     // ask the user. nullopt when the user cancelled (the request stays open).
     std::optional<std::filesystem::path> ChooseTarget(SavePrompt& prompt) const;
-    // Creates the file ("Failed to create file" when it cannot) and records "Accepted" "1" and
-    // "Saved As".
+    // Creates the file the bytes go into ("Failed to create file" when it cannot) and records
+    // "Accepted" "1" and "Saved As". The bytes are written to a temporary file beside the
+    // target, which replaces the target only when the whole file has arrived: a refused, failed
+    // or cancelled transfer leaves an existing file as it was and no partial one under its name.
     std::optional<std::string> OpenTarget(const std::filesystem::path& target);
     // The receiving thread after OpenTarget: connects, answers 0 and reads the bytes.
     TransferResult Receive(const TransferProgress& progress);
@@ -121,12 +126,14 @@ public:
 
 private:
     TransferResult Fail(const std::string& failure);
+    void DiscardPartial();
 
     TransferRecords& m_records;
     FileReceiveOptions m_options;
     FileOffer m_offer;
     std::filesystem::path m_record;
     std::filesystem::path m_target;
+    std::filesystem::path m_partial;  // where the bytes go until the file is complete
     std::ofstream m_stream;
     SocketWaker m_waker;
     std::atomic<bool> m_closing{false};

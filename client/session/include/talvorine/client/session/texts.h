@@ -50,6 +50,9 @@ inline constexpr std::string_view PeerHasQuit = "%s has quit.";
 inline constexpr std::string_view NotConnected = "Not connected";
 inline constexpr std::string_view ConfirmQuitChat = "Are you sure to quit?";
 inline constexpr std::string_view ByeBye = "bye-bye!";
+inline constexpr std::string_view ChatLineTooLong =
+    "This line is too long to send. A chat line holds at most 4095 bytes; please shorten it or "
+    "send it in several lines.";
 
 // File transfer
 inline constexpr std::string_view FailedToOpenFile = "Failed to open this file";
