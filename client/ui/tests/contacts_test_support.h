@@ -2,6 +2,8 @@
 // A scripted main window for the contact list tests: it records what the list asked of it.
 
 #include <QWidget>
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +37,15 @@ public:
     void CustomizeUserIcons(const std::string& id) override { Record("customizeIcons", id); }
     void ResetUserIcons(const std::string& id) override { Record("resetIcons", id); }
     void UnreadStateChanged(bool anyUnread) override { unreadStates.push_back(anyUnread); }
+    bool CanOpen(ContactCommand command) const override {
+        return std::find(closed.begin(), closed.end(), command) == closed.end();
+    }
+    void FilesDropped(const std::string& id,
+                      const std::vector<std::filesystem::path>& files) override {
+        for (const auto& file : files) {
+            Record("drop", id + " " + file.string());
+        }
+    }
 
     void Record(const std::string& what, const std::string& id) {
         calls.push_back(what + ":" + id);
@@ -47,6 +58,7 @@ public:
     std::vector<int> sounds;
     std::vector<std::string> calls;
     std::vector<bool> unreadStates;
+    std::vector<ContactCommand> closed;  // the commands CanOpen says no to
 };
 
 }  // namespace talvorine::client::ui::contacts::testing

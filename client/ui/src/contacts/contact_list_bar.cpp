@@ -37,6 +37,7 @@ CContactListBar::CContactListBar(data::ContactList& list, std::mutex& listMutex,
     setObjectName(QStringLiteral("contactListBar"));
     setAccessibleName(QStringLiteral("Contact list"));
     setMouseTracking(true);
+    setAcceptDrops(true);  // files dropped on a contact are sent to it
     setMinimumSize(80, 60);
     m_largeIcons =
         data::WindowSettings(data::WindowSection::ContactList).GetDword("LargeIcons", 0) != 0;
@@ -84,13 +85,17 @@ CContactListBar::~CContactListBar() {
 // --- the list's life ---
 
 void CContactListBar::LoadList(const std::string& accountId) {
-    {
+    // The drawing state points into the entries the load replaces, so it goes first, whether
+    // the load succeeds or not.
+    ForgetEntries();
+    try {
         std::lock_guard lock(m_listMutex);
         m_list.Load(accountId);
+    } catch (...) {
+        Relayout();
+        UnreadChanged();
+        throw;
     }
-    m_states.clear();
-    m_selected = m_hovered = m_pressed = nullptr;
-    m_firstItem = 0;
     std::vector<std::pair<std::string, data::FloatingPlacement>> floating;
     for (int g = 0; g < m_list.GroupCount(); ++g) {
         for (const auto& entry : m_list.Group(g).contacts) {
@@ -113,17 +118,29 @@ void CContactListBar::LoadList(const std::string& accountId) {
     update();
 }
 
-void CContactListBar::SaveAndUnloadList() {
+void CContactListBar::SaveAndUnloadList(ListLock lock) {
     CloseAllFloating(true);
-    {
-        std::lock_guard lock(m_listMutex);
-        m_list.SaveAndUnload();
+    try {
+        if (lock == ListLock::Take) {
+            std::lock_guard listLock(m_listMutex);
+            m_list.SaveAndUnload();
+        } else {
+            m_list.SaveAndUnload();
+        }
+    } catch (...) {
+        ForgetEntries();
+        Relayout();
+        throw;
     }
+    ForgetEntries();
+    Relayout();
+    UnreadChanged();
+}
+
+void CContactListBar::ForgetEntries() {
     m_states.clear();
     m_selected = m_hovered = m_pressed = nullptr;
     m_firstItem = 0;
-    Relayout();
-    UnreadChanged();
 }
 
 void CContactListBar::LoggedIn() {
@@ -215,9 +232,12 @@ void CContactListBar::ActivateContact(const std::string& contactId) {
     if (entry == nullptr) {
         return;
     }
+    // A window the main window does not offer is left alone.
     if (entry->unread.load() > 0) {
-        m_host.OpenReceivedMessages(contactId);
-    } else {
+        if (m_host.CanOpen(ContactCommand::ReceivedMessages)) {
+            m_host.OpenReceivedMessages(contactId);
+        }
+    } else if (m_host.CanOpen(ContactCommand::SendMessage)) {
         m_host.OpenSendMessage(contactId);
     }
 }
@@ -383,6 +403,14 @@ std::optional<int> CContactListBar::ItemAt(QPoint point) const {
         return std::nullopt;
     }
     return item;
+}
+
+std::optional<std::string> CContactListBar::ContactAtItem(int item) const {
+    const data::ContactGroup* open = Open();
+    if (open == nullptr || item < 0 || item >= static_cast<int>(open->contacts.size())) {
+        return std::nullopt;
+    }
+    return open->contacts[static_cast<std::size_t>(item)]->id;
 }
 
 std::optional<int> CContactListBar::HeaderAt(QPoint point) const {

@@ -2,6 +2,8 @@
 // headers, and the floating contacts a drag out of the window creates.
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -10,6 +12,7 @@
 #include <chrono>
 
 #include "contact_dialogs.h"
+#include "dropped_files.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/floating_contact.h"
@@ -325,6 +328,56 @@ void CContactListBar::CloseAllFloating(bool keepPlaces) {
             writable->floating.shown = false;
         }
     }
+}
+
+}  // namespace talvorine::client::ui::contacts
+
+// --- files dropped from the desktop on a contact ---
+
+namespace talvorine::client::ui::contacts {
+
+namespace {
+
+// The contact whose item lies under `point`, when the drop carries local files.
+template <typename Event>
+std::optional<std::string> FileDropTarget(const CContactListBar& bar, const Event& event) {
+    if (DroppedLocalFiles(event.mimeData()).empty()) {
+        return std::nullopt;
+    }
+    const auto item = bar.ItemAt(event.position().toPoint());
+    if (!item) {
+        return std::nullopt;
+    }
+    return bar.ContactAtItem(*item);
+}
+
+}  // namespace
+
+void CContactListBar::dragEnterEvent(QDragEnterEvent* event) {
+    // Accepted anywhere over the bar while it carries files, so that moving on to an item
+    // keeps the drag alive; the item itself decides in dragMoveEvent.
+    if (!DroppedLocalFiles(event->mimeData()).empty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CContactListBar::dragMoveEvent(QDragMoveEvent* event) {
+    if (FileDropTarget(*this, *event)) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void CContactListBar::dropEvent(QDropEvent* event) {
+    const auto contact = FileDropTarget(*this, *event);
+    if (!contact) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    SelectContact(*contact);
+    m_host.FilesDropped(*contact, DroppedLocalFiles(event->mimeData()));
 }
 
 }  // namespace talvorine::client::ui::contacts

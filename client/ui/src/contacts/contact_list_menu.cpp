@@ -102,36 +102,46 @@ std::unique_ptr<QMenu> CContactListBar::BuildContextMenu(QPoint point) {
         connect(action, &QAction::triggered, this, command);
         return action;
     };
+    const auto can = [this](ContactCommand command) { return m_host.CanOpen(command); };
     if (shape.contactCommands) {
         AddHeading(*menu, QStringLiteral("Contact"));
-        add(*menu, "Message...", &CContactListBar::SendMessageTo)
+        add(*menu, "Message...", &CContactListBar::SendMessageTo, can(ContactCommand::SendMessage))
             ->setIcon(m_pictures.Menu(MenuPicture::Message));
-        add(*menu, "Chat...", &CContactListBar::Chat)->setIcon(m_pictures.Menu(MenuPicture::Chat));
-        add(*menu, "File Transfer...", &CContactListBar::FileTransfer);
+        add(*menu, "Chat...", &CContactListBar::Chat, can(ContactCommand::Chat))
+            ->setIcon(m_pictures.Menu(MenuPicture::Chat));
+        add(*menu, "File Transfer...", &CContactListBar::FileTransfer,
+            can(ContactCommand::FileTransfer));
         add(*menu, "E-mail", &CContactListBar::Email);
         add(*menu, "HomePage", &CContactListBar::HomePage);
         menu->addSeparator();
         AddHeading(*menu, QStringLiteral("History"));
-        add(*menu, "Message History...", &CContactListBar::MessageHistory);
-        add(*menu, "Chat History...", &CContactListBar::ChatHistory);
-        add(*menu, "FileTransfer History...", &CContactListBar::FileTransferHistory);
+        add(*menu, "Message History...", &CContactListBar::MessageHistory,
+            can(ContactCommand::MessageHistory));
+        add(*menu, "Chat History...", &CContactListBar::ChatHistory,
+            can(ContactCommand::ChatHistory));
+        add(*menu, "FileTransfer History...", &CContactListBar::FileTransferHistory,
+            can(ContactCommand::FileTransferHistory));
         menu->addSeparator();
     }
     AddHeading(*menu, QStringLiteral("User"));
-    add(*menu, "Add User...", &CContactListBar::AddUser, shape.addUserEnabled);
+    add(*menu, "Add User...", &CContactListBar::AddUser,
+        shape.addUserEnabled && can(ContactCommand::UserWizard));
     if (shape.contactCommands) {
         add(*menu, "Delete User", &CContactListBar::DeleteUser)
             ->setIcon(m_pictures.Menu(MenuPicture::DeleteUser));
         add(*menu, "Rename User", &CContactListBar::RenameUser);
-        add(*menu, "Info...", &CContactListBar::Info);
+        add(*menu, "Info...", &CContactListBar::Info, can(ContactCommand::UserInfo));
         QAction* floating = add(*menu, "Floating on", &CContactListBar::ToggleFloating);
         floating->setCheckable(true);
         floating->setChecked(Floating(*contact) != nullptr);
         QMenu* icons = menu->addMenu(QStringLiteral("User Icons"));
         icons->setObjectName(QStringLiteral("userIconsMenu"));
-        add(*icons, "Update User Icons", &CContactListBar::UpdateUserIcons);
-        add(*icons, "Customize User Icons...", &CContactListBar::CustomizeUserIcons);
-        add(*icons, "Reset to Default", &CContactListBar::ResetUserIcons);
+        add(*icons, "Update User Icons", &CContactListBar::UpdateUserIcons,
+            can(ContactCommand::UpdateUserIcons));
+        add(*icons, "Customize User Icons...", &CContactListBar::CustomizeUserIcons,
+            can(ContactCommand::CustomizeUserIcons));
+        add(*icons, "Reset to Default", &CContactListBar::ResetUserIcons,
+            can(ContactCommand::ResetUserIcons));
     }
     QAction* large = add(*menu, "Large Icons", &CContactListBar::ToggleLargeIcons);
     large->setCheckable(true);

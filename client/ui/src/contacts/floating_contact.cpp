@@ -1,11 +1,14 @@
 #include "talvorine/client/ui/contacts/floating_contact.h"
 
 #include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
 
+#include "dropped_files.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 
 namespace talvorine::client::ui::contacts {
@@ -20,6 +23,7 @@ FloatingContact::FloatingContact(CContactListBar& bar, std::string contactId)
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);
     setMouseTracking(true);
+    setAcceptDrops(true);  // files dropped on it are sent to the contact
     setMinimumWidth(48);
     Refresh();
 }
@@ -162,6 +166,22 @@ void FloatingContact::mouseDoubleClickEvent(QMouseEvent* event) {
     if (HitTest(event->pos()) != Grab::Close) {
         m_bar.ActivateContact(m_contactId);
     }
+}
+
+void FloatingContact::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedLocalFiles(event->mimeData()).empty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void FloatingContact::dropEvent(QDropEvent* event) {
+    auto files = DroppedLocalFiles(event->mimeData());
+    if (files.empty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    m_bar.Host().FilesDropped(m_contactId, files);
 }
 
 void FloatingContact::contextMenuEvent(QContextMenuEvent* event) {

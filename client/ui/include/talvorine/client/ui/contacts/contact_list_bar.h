@@ -52,13 +52,17 @@ public:
     // floating windows; every entry waits for its first report.
     void LoadList(const std::string& accountId);
     // Puts the floating windows' places into the entries, closes them, saves and unloads.
-    void SaveAndUnloadList();
+    // `Skip` saves without the ListMutex: at exit, when a worker left running may hold it for
+    // good (the list keeps its own lock for every change).
+    enum class ListLock { Take, Skip };
+    void SaveAndUnloadList(ListLock lock = ListLock::Take);
     // After login: every entry's first-report flag, and a poll at once.
     void LoggedIn();
 
     // --- status ---
     void StartStatusPoller(session::ServerSession& session, StatusPoller::Timing timing = {});
     void StopStatusPoller();
+    bool StatusPollerRunning() const { return m_poller != nullptr; }
     // Login, "Refresh User Status", the user wizard.
     void WakeStatusPoll();
     // A report of the StatusPoller, on this thread.
@@ -98,6 +102,8 @@ public:
     QRect ItemRect(int item) const;  // an item of the open group, in bar coordinates
     std::optional<int> ItemAt(QPoint point) const;
     std::optional<int> HeaderAt(QPoint point) const;
+    // The contact of an item of the open group.
+    std::optional<std::string> ContactAtItem(int item) const;
     void SelectContact(const std::string& contactId);
     std::optional<std::string> SelectedContact() const;
     QPushButton* HeaderButton(int group) const;
@@ -178,6 +184,9 @@ protected:
     void leaveEvent(QEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     struct ItemState {
@@ -190,6 +199,8 @@ private:
     };
 
     ItemState& State(const data::ContactEntry* entry);
+    // Drops every pointer into the loaded entries (before they are replaced or freed).
+    void ForgetEntries();
     const ItemState* FindState(const std::string& contactId) const;
     data::ContactEntry* EntryOf(const std::string& contactId) const;
     std::optional<data::ContactPosition> PositionOf(const std::string& contactId) const;

@@ -5,12 +5,30 @@
 // thread.
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
+#include <vector>
 
 class QWidget;
 
 namespace talvorine::client::ui::contacts {
+
+// The contact commands whose windows the main window may not offer (yet).
+enum class ContactCommand {
+    SendMessage,       // "Message...", and a double click without unread messages
+    ReceivedMessages,  // a double click with unread messages, the tray's double click
+    Chat,
+    FileTransfer,
+    MessageHistory,
+    ChatHistory,
+    FileTransferHistory,
+    UserInfo,
+    UserWizard,  // "Add User..."
+    UpdateUserIcons,
+    CustomizeUserIcons,
+    ResetUserIcons,
+};
 
 class ContactListHost {
 public:
@@ -48,6 +66,13 @@ public:
     virtual void UpdateUserIcons(const std::string& contactId) = 0;
     virtual void CustomizeUserIcons(const std::string& contactId) = 0;
     virtual void ResetUserIcons(const std::string& contactId) = 0;
+
+    // Whether the command's window can be opened; the menu greys the commands that cannot,
+    // and a double click leaves them alone.
+    virtual bool CanOpen(ContactCommand /*command*/) const { return true; }
+    // Local files dropped on the contact's item or floating window, in the order given.
+    virtual void FilesDropped(const std::string& contactId,
+                              const std::vector<std::filesystem::path>& files) = 0;
 
     // The unread state changed: some contact has unread messages (the tray flashes while the
     // window is hidden or slid out).
