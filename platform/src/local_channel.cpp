@@ -315,4 +315,17 @@ bool SendChannelLine(std::string_view name, std::string_view line) {
     return true;
 }
 
+ChannelReader::ChannelReader(ChannelListener& listener,
+                             std::function<void(const std::string&)> onLine)
+    : m_listener(listener), m_thread([this, onLine = std::move(onLine)] {
+          while (const auto line = m_listener.WaitLine()) {
+              onLine(*line);
+          }
+      }) {}
+
+ChannelReader::~ChannelReader() {
+    m_listener.Wake();
+    m_thread.join();
+}
+
 }  // namespace talvorine::platform

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -220,6 +221,31 @@ TEST(ChannelTest, ProgramChannelsFollowTheirEnvironmentOverrides) {
     EXPECT_EQ(PostSentryChannelName(), "test-poller/1");
     ::unsetenv(ClientChannelVariable);
     ::unsetenv(PostSentryChannelVariable);
+}
+
+TEST(ChannelTest, ReaderHandsOverEveryLineInOrderAndStopsWhenDestroyed) {
+    auto listener = ChannelListener::TryCreate(TestName("reader"), PeerPolicy::SameUser);
+    ASSERT_TRUE(listener);
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    {
+        const ChannelReader reader(*listener, [&](const std::string& line) {
+            std::lock_guard lock(mutex);
+            lines.push_back(line);
+        });
+        EXPECT_TRUE(SendChannelLine(listener->Name(), "1"));
+        EXPECT_TRUE(SendChannelLine(listener->Name(), "3"));
+        for (int i = 0; i < 200; ++i) {
+            {
+                std::lock_guard lock(mutex);
+                if (lines.size() == 2) {
+                    break;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }  // the reader blocked in its wait is woken and joined here
+    EXPECT_EQ(lines, (std::vector<std::string>{"1", "3"}));
 }
 
 std::vector<std::string> g_refusals;

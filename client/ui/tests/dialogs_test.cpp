@@ -316,6 +316,23 @@ TEST(PasswordRulesTest, TheCreatedAccountNoticeTellsIdAndPassword) {
     EXPECT_EQ(chosen.find("secret"), std::string::npos) << "a chosen password is never shown";
 }
 
+TEST(PasswordRulesTest, AccountRequestsNeverGoToAWrappedPort) {
+    auto settings = data::ClientSettings::Defaults();
+    settings.server = "host";
+    for (const auto& [stored, used] : {std::pair{5000, 5000},
+                                       {1, 1},
+                                       {65534, 65534},
+                                       {65535, 8000},
+                                       {0, 8000},
+                                       {70000, 8000},
+                                       {-1, 8000}}) {
+        settings.port = stored;
+        const auto server = AccountServerOf(settings);
+        EXPECT_EQ(server.port, used) << stored;
+        EXPECT_EQ(server.server, "host");
+    }
+}
+
 // ---- help
 
 // Takes the place of the desktop's browser for file addresses while it lives.
@@ -403,6 +420,30 @@ TEST(HelpTest, InstalledDataIsFoundBesideTheProgramBeforeTheBuildTree) {
     EXPECT_EQ(ShippedDataFolder("help", prefix / "bin"),
               fs::weakly_canonical(prefix / "share" / "talvorine-messenger" / "help"));
     EXPECT_EQ(ShippedDataFolder("nothing", prefix / "bin"), std::nullopt);
+}
+
+TEST_F(DialogsTest, F1OpensTheTopicOfTheShownDialogOrPage) {
+    UrlCatcher catcher;
+    SoundPlayer player;
+    auto settings = data::ClientSettings::Defaults();
+    settings.server = "host";
+    data::CurrentAccount current;
+    const auto pressF1 = [](QWidget* target) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+        QApplication::sendEvent(target, &key);
+    };
+    CDlgOptions options(settings, false, player);
+    ASSERT_TRUE(options.ShowPage(3));
+    pressF1(options.findChild<QWidget*>("events"));
+    CDlgAW wizard(settings, current, player);
+    wizard.show();
+    pressF1(wizard.findChild<QWidget*>("applyNew"));
+    CDlgAwayMode away;
+    pressF1(away.findChild<QWidget*>("awayText"));
+    ASSERT_EQ(catcher.opened.size(), 3u);
+    EXPECT_TRUE(catcher.opened[0].toLocalFile().endsWith("/soundsdialog.htm"));
+    EXPECT_TRUE(catcher.opened[1].toLocalFile().endsWith("/applynewiddialog.htm"));
+    EXPECT_TRUE(catcher.opened[2].toLocalFile().endsWith("/awaymodedialog.htm"));
 }
 
 // ---- sounds and shipped data

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <QToolButton>
 #include <fstream>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "shell_test_support.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
+#include "talvorine/platform/local_channel.h"
 #include "talvorine/protocol/socket.h"
 #include "talvorine/testing/qt_test_support.h"
 
@@ -190,6 +192,81 @@ TEST_F(MainWindow, WhileConnectingBothSessionCommandsAreGreyedAndTheTrayTurns) {
     ExitAndWait(window);
     EXPECT_FALSE(window.WorkersLeftBehind());
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST_F(MainWindow, TrayDoubleClickOpensTheFirstUnreadContactInListOrderElseShowsTheWindow) {
+    ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
+    auto settings = Settings(ClosedPort());
+    CDlgContactList window(services, settings, true);
+    window.Start();
+    ASSERT_TRUE(PumpUntil([&] { return Idle(window); }, 10s));
+    std::vector<std::string> opened;
+    window.SetUnreadOpener([&](const std::string& id) { opened.push_back(id); });
+    auto* tray = window.findChild<QSystemTrayIcon*>("trayIcon");
+    ASSERT_NE(tray, nullptr);
+
+    window.HideWindow();
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(opened.empty());  // nothing unread: the window comes back
+    EXPECT_TRUE(window.isVisible());
+
+    {
+        std::lock_guard lock(window.Session().Locks().list);
+        auto& list = window.ContactList();
+        const int second = list.AddGroup("Work");
+        list.AddContact(0, "00000100", "Reader", 0);
+        list.AddContact(0, "00000200", "First", 2);
+        list.AddContact(second, "00000300", "Second", 5);
+    }
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_EQ(opened, std::vector<std::string>{"00000200"});
+    ExitAndWait(window);
+}
+
+TEST_F(MainWindow, PlacementIsKeptBetweenRunsAndAnOffScreenOneIsIgnored) {
+    ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
+    auto settings = Settings(ClosedPort());
+    const auto run = [&](const std::function<void(CDlgContactList&)>& whileShown) {
+        CDlgContactList window(services, settings, false);
+        window.Start();
+        ASSERT_TRUE(PumpUntil([&] { return Idle(window); }, 10s));
+        whileShown(window);
+        ExitAndWait(window);
+    };
+    QRect first;
+    run([&](CDlgContactList& window) {
+        window.move(40, 50);
+        window.resize(230, 500);
+        first = window.frameGeometry();
+    });
+    QRect second;
+    run([&](CDlgContactList& window) { second = window.frameGeometry(); });
+    EXPECT_EQ(second, first);  // neither moved nor grown from one run to the next
+    run([&](CDlgContactList& window) { second = window.frameGeometry(); });
+    EXPECT_EQ(second, first);
+
+    data::SaveWindowPlacement(data::WindowSection::Window, {-5000, -5000, -4800, -4500});
+    run([&](CDlgContactList& window) { second = window.frameGeometry(); });
+    EXPECT_GE(second.left(), 0);
+    EXPECT_GE(second.top(), 0);
+}
+
+TEST_F(MainWindow, PostSentryButtonShowsARunningPollerAndLeavingClosesIt) {
+    ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
+    // The test plays the running poller by holding its channel.
+    auto poller = platform::ChannelListener::TryCreate(platform::PostSentryChannelName(),
+                                                       platform::PeerPolicy::SameUser);
+    ASSERT_TRUE(poller);
+    auto settings = Settings(ClosedPort());
+    CDlgContactList window(services, settings, false);
+    window.Start();
+    ASSERT_TRUE(PumpUntil([&] { return Idle(window); }, 10s));
+    window.findChild<QToolButton*>("postSentryButton")->click();
+    EXPECT_EQ(poller->WaitLine(5s), "2");
+    window.NewMailArrived();
+    EXPECT_EQ(services.sounds.back(), data::SoundEvent::NewMailArrived);
+    ExitAndWait(window);
+    EXPECT_EQ(poller->WaitLine(5s), "1");
 }
 
 TEST_F(MainWindow, TrayOnlyStartKeepsTheWindowHiddenOnlyWhereATrayExists) {

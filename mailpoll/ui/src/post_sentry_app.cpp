@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QSystemTrayIcon>
-#include <thread>
 
 #include "talvorine/mailpoll/mail_store.h"
 #include "talvorine/mailpoll/ui/dlg_post_sentry.h"
@@ -19,33 +18,6 @@ bool HasEmbedding(const QStringList& arguments) {
                                                   static_cast<qsizetype>(EmbeddingArgument.size())),
                               Qt::CaseInsensitive);
 }
-
-// Reads the client's lines on its own thread and hands each to the window thread.
-class ChannelReader {
-public:
-    ChannelReader(platform::ChannelListener& listener, CDlgPostSentry& window)
-        : m_listener(listener), m_thread([this, &window] { Run(window); }) {}
-    ChannelReader(const ChannelReader&) = delete;
-    ChannelReader& operator=(const ChannelReader&) = delete;
-    ~ChannelReader() {
-        m_listener.Wake();
-        m_thread.join();
-    }
-
-private:
-    void Run(CDlgPostSentry& window) {
-        while (const auto line = m_listener.WaitLine()) {
-            if (const auto message = ParseClientMessage(*line)) {
-                QMetaObject::invokeMethod(
-                    &window, [&window, m = *message] { window.OnClientMessage(m); },
-                    Qt::QueuedConnection);
-            }
-        }
-    }
-
-    platform::ChannelListener& m_listener;
-    std::thread m_thread;
-};
 
 }  // namespace
 
@@ -67,7 +39,14 @@ int RunPostSentry(const QStringList& arguments, const PostSentryChannels& channe
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         window.show();
     }
-    const ChannelReader reader(*listener, window);
+    // The client's lines arrive on the reader's thread and are handed to the window thread.
+    const platform::ChannelReader reader(*listener, [&window](const std::string& line) {
+        if (const auto message = ParseClientMessage(line)) {
+            QMetaObject::invokeMethod(
+                &window, [&window, m = *message] { window.OnClientMessage(m); },
+                Qt::QueuedConnection);
+        }
+    });
     const int result = QApplication::exec();
     protocol::StopSockets();
     return result;

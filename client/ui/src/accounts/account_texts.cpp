@@ -34,6 +34,14 @@ PasswordProblem CheckPasswordChange(std::string_view oldPassword, std::string_vi
     return {};
 }
 
+session::AccountServer AccountServerOf(const data::ClientSettings& settings) {
+    namespace Limit = data::SettingLimits;
+    const int port = settings.port >= Limit::PortMin && settings.port <= Limit::PortMax
+                         ? settings.port
+                         : data::ClientSettings::Defaults().port;
+    return {settings.server, static_cast<std::uint16_t>(port)};
+}
+
 std::string CreatedAccountNotice(std::string_view userId, std::string_view password,
                                  bool passwordChosen) {
     std::string notice = "The server has already created your new ID " + std::string(userId) +

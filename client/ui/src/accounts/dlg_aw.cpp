@@ -62,13 +62,15 @@ CDlgAW::CDlgAW(data::ClientSettings& settings, data::CurrentAccount& current, So
     setPage(PasswordPage, new CDlgAWPassword(*this));
     setPage(FinishPage, new CDlgAWFinish(*this));
     setStartId(SelectPage);
-    connect(this, &QWizard::helpRequested, this, [this] {
+    const auto topic = [this] {
         static constexpr std::string_view topics[] = {HelpTopic::WizardSelect,
                                                       HelpTopic::AccountInfo,
                                                       HelpTopic::SelectPassword, HelpTopic::Index};
         const int id = currentId();
-        OpenHelp(this, id >= 0 && id < 4 ? topics[id] : HelpTopic::Index);
-    });
+        return id >= 0 && id < 4 ? topics[id] : HelpTopic::Index;
+    };
+    connect(this, &QWizard::helpRequested, this, [this, topic] { OpenHelp(this, topic()); });
+    AddHelpKey(this, topic);
     const auto fade = FadeSettings::From(settings);
     FadeInWindow(this, fade);
     for (int id : pageIds()) {
@@ -77,7 +79,7 @@ CDlgAW::CDlgAW(data::ClientSettings& settings, data::CurrentAccount& current, So
 }
 
 session::AccountServer CDlgAW::Server() const {
-    return {m_settings.server, static_cast<std::uint16_t>(m_settings.port)};
+    return AccountServerOf(m_settings);
 }
 
 void CDlgAW::reject() {

@@ -57,8 +57,7 @@ void CDlgChangePassword::accept() {
             ->setFocus();
         return;
     }
-    const session::AccountServer server{m_settings.server,
-                                        static_cast<std::uint16_t>(m_settings.port)};
+    const auto server = AccountServerOf(m_settings);
     const std::string userId = m_current.userId;
     if (const auto failure = RunBackgroundRequest(
             this, [&] { session::ChangePassword(server, userId, oldPassword, newPassword); })) {

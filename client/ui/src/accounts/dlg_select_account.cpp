@@ -43,6 +43,7 @@ CDlgSelectAccount::CDlgSelectAccount(data::CurrentAccount& current, QWidget* par
     connect(buttons, &QDialogButtonBox::rejected, this, &CDlgSelectAccount::reject);
     connect(buttons, &QDialogButtonBox::helpRequested, this,
             [this] { OpenHelp(this, HelpTopic::SelectAccount); });
+    AddHelpKey(this, [] { return HelpTopic::SelectAccount; });
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);

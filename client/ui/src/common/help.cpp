@@ -1,7 +1,10 @@
 #include "talvorine/client/ui/common/help.h"
 
 #include <QDesktopServices>
+#include <QEvent>
+#include <QKeyEvent>
 #include <QUrl>
+#include <QWidget>
 
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/shipped_data.h"
@@ -35,6 +38,37 @@ bool OpenHelp(QWidget* parent, std::string_view topic) {
     }
     ShowInformation(parent, ToQString(HelpFailedText));
     return false;
+}
+
+namespace {
+
+// Sees the F1 that no control of the dialog took.
+class HelpKey : public QObject {
+public:
+    HelpKey(QWidget* dialog, std::function<std::string_view()> topic)
+        : QObject(dialog), m_dialog(dialog), m_topic(std::move(topic)) {
+        dialog->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_dialog && event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent*>(event)->matches(QKeySequence::HelpContents)) {
+            OpenHelp(m_dialog, m_topic());
+            return true;
+        }
+        return false;
+    }
+
+private:
+    QWidget* m_dialog;
+    std::function<std::string_view()> m_topic;
+};
+
+}  // namespace
+
+void AddHelpKey(QWidget* dialog, std::function<std::string_view()> topic) {
+    new HelpKey(dialog, std::move(topic));
 }
 
 }  // namespace talvorine::client::ui

@@ -56,6 +56,7 @@ CDlgAwayMode::CDlgAwayMode(QWidget* parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &CDlgAwayMode::reject);
     connect(buttons, &QDialogButtonBox::helpRequested, this,
             [this] { OpenHelp(this, HelpTopic::AwayMode); });
+    AddHelpKey(this, [] { return HelpTopic::AwayMode; });
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tip);

@@ -51,6 +51,7 @@ CDlgOptions::CDlgOptions(const data::ClientSettings& settings, bool networkOnly,
     connect(buttons, &QDialogButtonBox::rejected, this, &CDlgOptions::reject);
     connect(buttons, &QDialogButtonBox::helpRequested, this,
             [this] { OpenHelp(this, CurrentPage()->HelpTopicName()); });
+    AddHelpKey(this, [this] { return CurrentPage()->HelpTopicName(); });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);
     layout->addWidget(buttons);

@@ -276,6 +276,10 @@ void CDlgContactList::ClosePoller() {
     platform::SendChannelLine(poller, mailpoll::ClientMessageLine(mailpoll::ClientMessage::Close));
 }
 
+void CDlgContactList::SetUnreadOpener(std::function<void(const std::string&)> opener) {
+    m_contacts->SetUnreadOpener(std::move(opener));
+}
+
 void CDlgContactList::PlaySound(int eventNumber) {
     emit soundRequested(eventNumber);
     m_services.PlayEventSound(m_settings, eventNumber);

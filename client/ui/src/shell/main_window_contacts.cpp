@@ -114,6 +114,10 @@ std::string MainWindowContacts::OwnNickname() const {
     return account.nickname.empty() ? account.userId : account.nickname;
 }
 
+void MainWindowContacts::SetUnreadOpener(std::function<void(const std::string&)> opener) {
+    m_unreadOpener = std::move(opener);
+}
+
 bool MainWindowContacts::OpenFirstUnread() {
     const auto contact = m_bar->FirstUnreadContact();
     if (!contact || !CanOpen(ContactCommand::ReceivedMessages)) {
@@ -173,9 +177,11 @@ bool MainWindowContacts::CanOpen(ContactCommand command) const {
         case ContactCommand::ChatHistory:
         case ContactCommand::FileTransferHistory:
             return true;
+        case ContactCommand::ReceivedMessages:
+            return static_cast<bool>(m_unreadOpener);
         default:
-            // The messages windows, the user information, the user wizard and the user icons
-            // are not part of this client yet.
+            // The send window, the message history, the user information, the user wizard and the
+            // user icons are not part of this client yet.
             return false;
     }
 }
@@ -183,7 +189,11 @@ bool MainWindowContacts::CanOpen(ContactCommand command) const {
 // The commands CanOpen says no to are greyed in the menu and skipped by a double click; were
 // one called anyway, it does nothing.
 void MainWindowContacts::OpenSendMessage(const std::string&) {}
-void MainWindowContacts::OpenReceivedMessages(const std::string&) {}
+void MainWindowContacts::OpenReceivedMessages(const std::string& contactId) {
+    if (m_unreadOpener) {
+        m_unreadOpener(contactId);
+    }
+}
 void MainWindowContacts::PassToMessagesWindow(const std::string&, std::span<const std::uint8_t>) {
     // No "Messages" window can be open: the record is stored and counted unread already.
 }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QMenu>
@@ -14,7 +15,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/shipped_data.h"
@@ -91,10 +91,30 @@ public:
         m_closer.setInterval(50);
         QObject::connect(&m_closer, &QTimer::timeout, [this] {
             if (QWidget* modal = QApplication::activeModalWidget()) {
-                if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-                    dialog->reject();
+                if (modal == m_closing) {
+                    return;  // asked already; it may be busy closing
+                }
+                m_closing = modal;
+                // Queued, so that a dialog which opens a box as it closes does not hold this
+                // timer: its next tick answers that box too. A box is answered with its
+                // accepting button ("Continue to quit?" - yes, the program is to end).
+                if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                    QAbstractButton* accept = nullptr;
+                    for (QAbstractButton* button : box->buttons()) {
+                        const auto role = box->buttonRole(button);
+                        if (role == QMessageBox::YesRole || role == QMessageBox::AcceptRole) {
+                            accept = button;
+                        }
+                    }
+                    if (accept != nullptr) {
+                        QMetaObject::invokeMethod(accept, "click", Qt::QueuedConnection);
+                    } else {
+                        QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+                    }
+                } else if (qobject_cast<QDialog*>(modal) != nullptr) {
+                    QMetaObject::invokeMethod(modal, "reject", Qt::QueuedConnection);
                 } else {
-                    modal->close();
+                    QMetaObject::invokeMethod(modal, "close", Qt::QueuedConnection);
                 }
                 return;
             }
@@ -134,33 +154,7 @@ private:
     QTimer m_closer;
     bool m_requested = false;
     QPointer<CDlgContactList> m_window;
-};
-
-// Reads the poller's lines from the client's channel on its own thread and hands each to the
-// window thread.
-class ChannelReader {
-public:
-    ChannelReader(platform::ChannelListener& listener, CDlgContactList& window)
-        : m_listener(listener), m_thread([this, &window] { Run(window); }) {}
-    ChannelReader(const ChannelReader&) = delete;
-    ChannelReader& operator=(const ChannelReader&) = delete;
-    ~ChannelReader() {
-        m_listener.Wake();
-        m_thread.join();
-    }
-
-private:
-    void Run(CDlgContactList& window) {
-        while (const auto line = m_listener.WaitLine()) {
-            if (mailpoll::ParseClientMessage(*line) == mailpoll::ClientMessage::NewMail) {
-                QMetaObject::invokeMethod(
-                    &window, [&window] { window.NewMailArrived(); }, Qt::QueuedConnection);
-            }
-        }
-    }
-
-    platform::ChannelListener& m_listener;
-    std::thread m_thread;
+    QPointer<QWidget> m_closing;
 };
 
 QString OpenRequest(const QStringList& arguments) {
@@ -211,7 +205,13 @@ int RunMessenger(const QStringList& arguments, ShellServices& services) {
         });
         QObject::connect(&window, &QWidget::windowTitleChanged,
                          [](const QString& title) { Trace(QStringLiteral("caption: ") + title); });
-        const ChannelReader reader(*listener, window);
+        // The poller's lines arrive on the reader's thread; "3" is queued to the window.
+        const platform::ChannelReader reader(*listener, [&window](const std::string& line) {
+            if (mailpoll::ParseClientMessage(line) == mailpoll::ClientMessage::NewMail) {
+                QMetaObject::invokeMethod(
+                    &window, [&window] { window.NewMailArrived(); }, Qt::QueuedConnection);
+            }
+        });
 
         window.Start();
         if (!window.ShutdownStarted()) {

@@ -7,9 +7,11 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace talvorine::platform {
 
@@ -74,6 +76,20 @@ private:
     std::string m_name;
     PeerPolicy m_policy = PeerPolicy::SameUser;
     void (*m_onRefused)(const std::string&) = nullptr;
+};
+
+// Reads a listener's lines on a thread of its own and hands each to `onLine`, on that thread,
+// until it is destroyed (which wakes the listener and joins the thread).
+class ChannelReader {
+public:
+    ChannelReader(ChannelListener& listener, std::function<void(const std::string&)> onLine);
+    ~ChannelReader();
+    ChannelReader(const ChannelReader&) = delete;
+    ChannelReader& operator=(const ChannelReader&) = delete;
+
+private:
+    ChannelListener& m_listener;
+    std::thread m_thread;
 };
 
 // "Open": true when some process holds the name.

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "talvorine/client/data/client_settings.h"
+#include "talvorine/client/session/account_requests.h"
+
 namespace talvorine::client::ui {
 
 namespace AccountWindowText {
@@ -37,6 +40,11 @@ PasswordProblem CheckChosenPassword(std::string_view password, std::string_view 
 // "Change Password": old empty, new empty, a space in the new one, confirmation different.
 PasswordProblem CheckPasswordChange(std::string_view oldPassword, std::string_view newPassword,
                                     std::string_view confirm);
+
+// Where account requests go: the configured server and port. A stored port outside the
+// Network page's range (a hand-edited registry) counts as the default, as the page shows it,
+// instead of wrapping around to some other port.
+session::AccountServer AccountServerOf(const data::ClientSettings& settings);
 
 // What the user is told when the wizard is cancelled after the server made a new account:
 // the id exists on the server with `password`, and can be imported later.

@@ -2,6 +2,7 @@
 // The program's help: HTML pages, one topic per dialog, opened in the desktop's browser.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -47,5 +48,8 @@ std::optional<std::filesystem::path> HelpTopicFile(std::string_view topic);
 // Opens the topic in the desktop's browser; when that fails shows HelpFailedText
 // (information icon). True when the browser was asked successfully.
 bool OpenHelp(QWidget* parent, std::string_view topic);
+
+// F1 anywhere in `dialog` opens the topic `topic()` names at that moment (a sheet's shown page).
+void AddHelpKey(QWidget* dialog, std::function<std::string_view()> topic);
 
 }  // namespace talvorine::client::ui

@@ -73,6 +73,9 @@ public:
     // The contact list, the per-contact windows and the docking of this window.
     MainWindowContacts& Contacts() { return *m_contacts; }
     void PlaySound(int eventNumber);
+    // Opens the "Messages" window of a contact with unread messages (the tray's and the
+    // contact list's double click); until one is set, those double clicks open nothing.
+    void SetUnreadOpener(std::function<void(const std::string& contactId)> opener);
 
     // --- commands (the menus call these) ---
     void ShowHideWindow();

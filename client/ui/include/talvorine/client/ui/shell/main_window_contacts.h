@@ -9,6 +9,7 @@
 
 #include <QPointer>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -43,6 +44,8 @@ public:
     DirectWindows& Direct() { return *m_direct; }
     contacts::WindowDocker& Docker() { return *m_docker; }
 
+    // The window that shows a contact's received messages.
+    void SetUnreadOpener(std::function<void(const std::string& contactId)> opener);
     // The first contact with unread messages, its "Messages" window opened; false when there
     // is none or that window cannot be opened (the caller shows the main window instead).
     bool OpenFirstUnread();
@@ -87,6 +90,7 @@ private:
     std::unique_ptr<contacts::CContactListBar> m_bar;
     std::unique_ptr<DirectWindows> m_direct;
     QPointer<contacts::WindowDocker> m_docker;
+    std::function<void(const std::string&)> m_unreadOpener;
     std::map<std::string, QPointer<CDlgChatHistory>> m_chatHistories;
     std::map<std::string, QPointer<CDlgFileTransferHistory>> m_transferHistories;
 };
