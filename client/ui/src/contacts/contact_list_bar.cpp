@@ -242,19 +242,28 @@ void CContactListBar::UnreadChanged() {
     std::vector<std::string> changed;
     {
         std::lock_guard lock(m_listMutex);
-        for (int g = 0; g < m_list.GroupCount(); ++g) {
-            for (const auto& entry : m_list.Group(g).contacts) {
-                ItemState& state = State(entry.get());
-                const PictureKind kind =
-                    ChoosePicture(entry->unread.load(), m_blinkOn, entry->status);
-                if (kind != state.drawn) {
-                    state.drawn = kind;
-                    changed.push_back(entry->id);
-                }
+        changed = RefreshPictures();
+    }
+    RepaintChanged(changed);
+}
+
+std::vector<std::string> CContactListBar::RefreshPictures() {
+    std::vector<std::string> changed;
+    for (int g = 0; g < m_list.GroupCount(); ++g) {
+        for (const auto& entry : m_list.Group(g).contacts) {
+            ItemState& state = State(entry.get());
+            const PictureKind kind = ChoosePicture(entry->unread.load(), m_blinkOn, entry->status);
+            if (kind != state.drawn) {
+                state.drawn = kind;
+                changed.push_back(entry->id);
             }
         }
     }
-    for (const auto& id : changed) {
+    return changed;
+}
+
+void CContactListBar::RepaintChanged(const std::vector<std::string>& contactIds) {
+    for (const auto& id : contactIds) {
         RepaintContact(id);
     }
     UpdateHeaderPictures();
@@ -631,22 +640,9 @@ void CContactListBar::BlinkTick() {
         if (!lock.owns_lock()) {
             return;  // the list is being changed elsewhere: the next tick catches up
         }
-        for (int g = 0; g < m_list.GroupCount(); ++g) {
-            for (const auto& entry : m_list.Group(g).contacts) {
-                ItemState& state = State(entry.get());
-                const PictureKind kind =
-                    ChoosePicture(entry->unread.load(), m_blinkOn, entry->status);
-                if (kind != state.drawn) {
-                    state.drawn = kind;
-                    m_lastBlinkRepaints.push_back(entry->id);
-                }
-            }
-        }
+        m_lastBlinkRepaints = RefreshPictures();
     }
-    for (const auto& id : m_lastBlinkRepaints) {
-        RepaintContact(id);
-    }
-    UpdateHeaderPictures();
+    RepaintChanged(m_lastBlinkRepaints);
 }
 
 void CContactListBar::AnimationTick() {

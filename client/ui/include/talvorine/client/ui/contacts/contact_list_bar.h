@@ -199,6 +199,10 @@ private:
     void UpdateArrows();
     void UpdateHeaderPictures();
     void RepaintContact(const std::string& contactId);
+    // Every item's picture by the picture rule (the caller holds the ListMutex); the contacts
+    // whose picture changed.
+    std::vector<std::string> RefreshPictures();
+    void RepaintChanged(const std::vector<std::string>& contactIds);
     void DrawItem(QPainter& painter, const data::ContactEntry& entry, const ItemState& state,
                   QRect rect, bool hovered, bool pressed, bool highlighted) const;
     void AnimationTick();
