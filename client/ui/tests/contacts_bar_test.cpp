@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QDialog>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -185,8 +186,13 @@ TEST_F(BarTest, TheBlinkRepaintsOnlyTheItemsWhosePictureChanged) {
     EXPECT_EQ(bar->LastBlinkRepaints(), std::vector<std::string>{Bob});
     EXPECT_EQ(bar->FirstUnreadContact(), std::optional<std::string>(Bob));
 
-    bar->ActivateContact(Bob);
-    EXPECT_EQ(host.calls.back(), std::string("messages:") + Bob);
+    bar->SelectContact(Carol);
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(bar.get(), &up);
+    EXPECT_EQ(bar->SelectedContact(), std::optional<std::string>(Bob));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(bar.get(), &enter);
+    EXPECT_EQ(host.calls.back(), std::string("messages:") + Bob) << "unread: the Messages window";
     bar->ActivateContact(Carol);
     EXPECT_EQ(host.calls.back(), std::string("message:") + Carol);
 

@@ -37,6 +37,7 @@ CContactListBar::CContactListBar(data::ContactList& list, std::mutex& listMutex,
     setObjectName(QStringLiteral("contactListBar"));
     setAccessibleName(QStringLiteral("Contact list"));
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(80, 60);
     m_largeIcons =
         data::WindowSettings(data::WindowSection::ContactList).GetDword("LargeIcons", 0) != 0;
