@@ -59,6 +59,7 @@ CContactListBar::CContactListBar(data::ContactList& list, std::mutex& listMutex,
     m_scrollDown = makeArrow(Qt::DownArrow, "scrollDown", "Scroll down", 1);
 
     m_blinkTimer = new QTimer(this);
+    m_blinkTimer->setObjectName(QStringLiteral("blinkTimer"));
     m_blinkTimer->setInterval(BlinkInterval);
     connect(m_blinkTimer, &QTimer::timeout, this, &CContactListBar::BlinkTick);
     m_blinkTimer->start();
