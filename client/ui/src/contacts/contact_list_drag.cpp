@@ -60,8 +60,7 @@ void CContactListBar::mouseMoveEvent(QMouseEvent* event) {
     const data::ContactEntry* now =
         item ? Open()->contacts[static_cast<std::size_t>(*item)].get() : nullptr;
     if (now != m_hovered) {
-        m_hovered = now;
-        update(ListArea());
+        SetHovered(now);
     }
     // Leaving the list is noticed by a short timer that runs only while an item is hovered.
     if (m_hovered != nullptr && !m_hoverTimer->isActive()) {
@@ -145,8 +144,7 @@ void CContactListBar::keyPressEvent(QKeyEvent* event) {
 
 void CContactListBar::leaveEvent(QEvent* event) {
     if (m_hovered != nullptr) {
-        m_hovered = nullptr;
-        update(ListArea());
+        SetHovered(nullptr);
     }
     QWidget::leaveEvent(event);
 }

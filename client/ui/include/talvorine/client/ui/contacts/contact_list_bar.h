@@ -200,6 +200,7 @@ private:
     void UpdateArrows();
     void UpdateHeaderPictures();
     void RepaintContact(const std::string& contactId);
+    void SetHovered(const data::ContactEntry* entry);
     // Every item's picture by the picture rule (the caller holds the ListMutex); the contacts
     // whose picture changed.
     std::vector<std::string> RefreshPictures();
