@@ -377,10 +377,10 @@ TEST_F(BarTest, GroupCommandsAskAndRefuseThroughTheirDialogs) {
 
     boxes.clear();
     dialogs = 0;
-    DriveModals([&] { bar->AddGroup(); }, answer("Family"));
-    EXPECT_EQ(list.Group(3).name, "Family");
+    DriveModals([&] { bar->AddGroup(); }, answer("R&D Family"));
+    EXPECT_EQ(list.Group(3).name, "R&D Family");
     EXPECT_EQ(bar->OpenGroupIndex(), 3);
-    EXPECT_EQ(bar->HeaderButton(3)->text(), "Family");
+    EXPECT_EQ(bar->HeaderButton(3)->text(), "R&&D Family") << "the \"&\" is no mnemonic";
 
     boxes.clear();
     bar->SetMenuTarget(std::nullopt, 2);
@@ -405,7 +405,7 @@ TEST_F(BarTest, GroupCommandsAskAndRefuseThroughTheirDialogs) {
     EXPECT_EQ(list.FindGroup("Work"), -1);
     EXPECT_EQ(list.FindContact(Dave)->group, 0);
 
-    // Delete "Friends" with its members (not moved to "Family"); a floating window goes too.
+    // Delete "Friends" with its members (not moved to "R&D Family"); a floating window goes too.
     bar->ShowFloating(Bob);
     bar->SetMenuTarget(std::nullopt, 0);
     DriveModals([&] { bar->DeleteGroup(); },
