@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -297,6 +298,25 @@ TEST_F(BarTest, DragAndDropMovesInTheModelWithTheDesignedRefusals) {
     // Elsewhere in the main window: nothing.
     bar->DropContact(Dave, host.window.frameGeometry().topLeft() + QPoint(1, 1), QPoint());
     EXPECT_EQ(bar->Floating(Dave), nullptr);
+}
+
+TEST_F(BarTest, ADragWithTheMouseOpensTheGroupUnderItAndDropsThere) {
+    Load();
+    const auto send = [&](QEvent::Type type, QPoint point, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, point, bar->mapToGlobal(point),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(bar.get(), &event);
+    };
+    const QPoint start = bar->ItemRect(0).center();
+    const QPoint work = bar->HeaderRect(1).center();
+    send(QEvent::MouseButtonPress, start, Qt::LeftButton);
+    send(QEvent::MouseMove, start + QPoint(0, 20), Qt::LeftButton);
+    send(QEvent::MouseMove, work, Qt::LeftButton);
+    EXPECT_EQ(bar->OpenGroupIndex(), 1) << "hovering a header opens its group";
+    send(QEvent::MouseButtonRelease, work, Qt::NoButton);
+    EXPECT_EQ(*list.FindContact(Bob), (data::ContactPosition{1, 1}));
+    EXPECT_EQ(bar->SelectedContact(), std::optional<std::string>(Bob));
 }
 
 TEST_F(BarTest, LargeIconsResizeItemsAndFloatingWindowsAndAreKept) {
