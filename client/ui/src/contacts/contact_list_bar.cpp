@@ -529,6 +529,8 @@ void CContactListBar::AfterStructureChange() {
     }
     for (auto& [entry, state] : m_states) {
         if (state.floating) {
+            // Gone from the screen at once; deleted later, as it may be handling an event.
+            state.floating->hide();
             state.floating->deleteLater();
         }
     }
