@@ -7,8 +7,10 @@
 #include <QAction>
 #include <QDialog>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -185,8 +187,13 @@ TEST_F(BarTest, TheBlinkRepaintsOnlyTheItemsWhosePictureChanged) {
     EXPECT_EQ(bar->LastBlinkRepaints(), std::vector<std::string>{Bob});
     EXPECT_EQ(bar->FirstUnreadContact(), std::optional<std::string>(Bob));
 
-    bar->ActivateContact(Bob);
-    EXPECT_EQ(host.calls.back(), std::string("messages:") + Bob);
+    bar->SelectContact(Carol);
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(bar.get(), &up);
+    EXPECT_EQ(bar->SelectedContact(), std::optional<std::string>(Bob));
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(bar.get(), &enter);
+    EXPECT_EQ(host.calls.back(), std::string("messages:") + Bob) << "unread: the Messages window";
     bar->ActivateContact(Carol);
     EXPECT_EQ(host.calls.back(), std::string("message:") + Carol);
 
@@ -293,6 +300,25 @@ TEST_F(BarTest, DragAndDropMovesInTheModelWithTheDesignedRefusals) {
     EXPECT_EQ(bar->Floating(Dave), nullptr);
 }
 
+TEST_F(BarTest, ADragWithTheMouseOpensTheGroupUnderItAndDropsThere) {
+    Load();
+    const auto send = [&](QEvent::Type type, QPoint point, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, point, bar->mapToGlobal(point),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(bar.get(), &event);
+    };
+    const QPoint start = bar->ItemRect(0).center();
+    const QPoint work = bar->HeaderRect(1).center();
+    send(QEvent::MouseButtonPress, start, Qt::LeftButton);
+    send(QEvent::MouseMove, start + QPoint(0, 20), Qt::LeftButton);
+    send(QEvent::MouseMove, work, Qt::LeftButton);
+    EXPECT_EQ(bar->OpenGroupIndex(), 1) << "hovering a header opens its group";
+    send(QEvent::MouseButtonRelease, work, Qt::NoButton);
+    EXPECT_EQ(*list.FindContact(Bob), (data::ContactPosition{1, 1}));
+    EXPECT_EQ(bar->SelectedContact(), std::optional<std::string>(Bob));
+}
+
 TEST_F(BarTest, LargeIconsResizeItemsAndFloatingWindowsAndAreKept) {
     Load();
     bar->ShowFloating(Bob);
@@ -371,10 +397,10 @@ TEST_F(BarTest, GroupCommandsAskAndRefuseThroughTheirDialogs) {
 
     boxes.clear();
     dialogs = 0;
-    DriveModals([&] { bar->AddGroup(); }, answer("Family"));
-    EXPECT_EQ(list.Group(3).name, "Family");
+    DriveModals([&] { bar->AddGroup(); }, answer("R&D Family"));
+    EXPECT_EQ(list.Group(3).name, "R&D Family");
     EXPECT_EQ(bar->OpenGroupIndex(), 3);
-    EXPECT_EQ(bar->HeaderButton(3)->text(), "Family");
+    EXPECT_EQ(bar->HeaderButton(3)->text(), "R&&D Family") << "the \"&\" is no mnemonic";
 
     boxes.clear();
     bar->SetMenuTarget(std::nullopt, 2);
@@ -399,7 +425,7 @@ TEST_F(BarTest, GroupCommandsAskAndRefuseThroughTheirDialogs) {
     EXPECT_EQ(list.FindGroup("Work"), -1);
     EXPECT_EQ(list.FindContact(Dave)->group, 0);
 
-    // Delete "Friends" with its members (not moved to "Family"); a floating window goes too.
+    // Delete "Friends" with its members (not moved to "R&D Family"); a floating window goes too.
     bar->ShowFloating(Bob);
     bar->SetMenuTarget(std::nullopt, 0);
     DriveModals([&] { bar->DeleteGroup(); },

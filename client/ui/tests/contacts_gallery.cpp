@@ -92,6 +92,11 @@ int main(int argc, char** argv) {
         }
         list.IncrementUnread("20000006");
         bar->UnreadChanged();
+        // A still picture shows the unread contact in the blink's "on" phase.
+        bar->findChild<QTimer*>("blinkTimer")->stop();
+        if (!bar->BlinkOn()) {
+            bar->BlinkTick();
+        }
     }
     host.window.show();
 

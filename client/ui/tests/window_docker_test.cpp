@@ -90,6 +90,19 @@ TEST_F(DockerTest, RestoreDocksSlidesOutAndInAndUndocksWhereTheCursorIs) {
     EXPECT_EQ(Stored("Bottom"), 688u);
 }
 
+TEST_F(DockerTest, TurningTaskbarStyleOffUndocksToTheSavedRectangle) {
+    data::SaveWindowPlacement("Window", {100, 120, 340, 520});
+    Store("AppBarMode", 1);
+    WindowDocker docker(window, settings, WindowDocker::Support::Window);
+    docker.Restore();
+    ASSERT_TRUE(docker.IsDocked());
+    EXPECT_EQ(docker.Edge(), DockEdge::Right) << "the default edge";
+    settings.taskbarStyle = false;
+    docker.ApplySettings(settings);
+    EXPECT_FALSE(docker.IsDocked());
+    EXPECT_EQ(window.geometry(), QRect(100, 120, 240, 400));
+}
+
 TEST_F(DockerTest, MovingNearAnEdgeDocksAndOnlyTheInnerSideResizes) {
     WindowDocker docker(window, settings, WindowDocker::Support::Window);
     docker.Restore();

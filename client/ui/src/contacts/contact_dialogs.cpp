@@ -22,12 +22,14 @@ QString BoxText(const std::string& text) {
 void ShowWarningBox(QWidget* parent, const std::string& text) {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(BoxCaption), BoxText(text),
                     QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);  // nicknames and addresses come from other users
     box.exec();
 }
 
 bool AskYesNoBox(QWidget* parent, const std::string& text) {
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(BoxCaption), BoxText(text),
                     QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

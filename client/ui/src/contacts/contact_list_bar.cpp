@@ -38,6 +38,7 @@ CContactListBar::CContactListBar(data::ContactList& list, std::mutex& listMutex,
     setAccessibleName(QStringLiteral("Contact list"));
     setMouseTracking(true);
     setAcceptDrops(true);  // files dropped on a contact are sent to it
+    setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(80, 60);
     m_largeIcons =
         data::WindowSettings(data::WindowSection::ContactList).GetDword("LargeIcons", 0) != 0;
@@ -59,6 +60,7 @@ CContactListBar::CContactListBar(data::ContactList& list, std::mutex& listMutex,
     m_scrollDown = makeArrow(Qt::DownArrow, "scrollDown", "Scroll down", 1);
 
     m_blinkTimer = new QTimer(this);
+    m_blinkTimer->setObjectName(QStringLiteral("blinkTimer"));
     m_blinkTimer->setInterval(BlinkInterval);
     connect(m_blinkTimer, &QTimer::timeout, this, &CContactListBar::BlinkTick);
     m_blinkTimer->start();
@@ -262,19 +264,28 @@ void CContactListBar::UnreadChanged() {
     std::vector<std::string> changed;
     {
         std::lock_guard lock(m_listMutex);
-        for (int g = 0; g < m_list.GroupCount(); ++g) {
-            for (const auto& entry : m_list.Group(g).contacts) {
-                ItemState& state = State(entry.get());
-                const PictureKind kind =
-                    ChoosePicture(entry->unread.load(), m_blinkOn, entry->status);
-                if (kind != state.drawn) {
-                    state.drawn = kind;
-                    changed.push_back(entry->id);
-                }
+        changed = RefreshPictures();
+    }
+    RepaintChanged(changed);
+}
+
+std::vector<std::string> CContactListBar::RefreshPictures() {
+    std::vector<std::string> changed;
+    for (int g = 0; g < m_list.GroupCount(); ++g) {
+        for (const auto& entry : m_list.Group(g).contacts) {
+            ItemState& state = State(entry.get());
+            const PictureKind kind = ChoosePicture(entry->unread.load(), m_blinkOn, entry->status);
+            if (kind != state.drawn) {
+                state.drawn = kind;
+                changed.push_back(entry->id);
             }
         }
     }
-    for (const auto& id : changed) {
+    return changed;
+}
+
+void CContactListBar::RepaintChanged(const std::vector<std::string>& contactIds) {
+    for (const auto& id : contactIds) {
         RepaintContact(id);
     }
     UpdateHeaderPictures();
@@ -474,7 +485,9 @@ void CContactListBar::SyncHeaders() {
     m_headerFlashing.assign(groups, false);
     for (std::size_t g = 0; g < groups; ++g) {
         const QString name = QString::fromStdString(m_list.Group(static_cast<int>(g)).name);
-        m_headers[g]->setText(name.left(HeaderTextLimit));
+        // A "&" in a name is a character, not a mnemonic.
+        m_headers[g]->setText(
+            name.left(HeaderTextLimit).replace(QLatin1Char('&'), QStringLiteral("&&")));
         m_headers[g]->setAccessibleName(name);
         m_headers[g]->setIcon(QIcon());
     }
@@ -544,6 +557,8 @@ void CContactListBar::AfterStructureChange() {
     }
     for (auto& [entry, state] : m_states) {
         if (state.floating) {
+            // Gone from the screen at once; deleted later, as it may be handling an event.
+            state.floating->hide();
             state.floating->deleteLater();
         }
     }
@@ -635,6 +650,16 @@ QString CContactListBar::TooltipText(const std::string& contactId) const {
         {entry->nickname, entry->id, card.email, card.phone, card.beepPager, card.mobilePhone}));
 }
 
+void CContactListBar::SetHovered(const data::ContactEntry* entry) {
+    // Only the items that change their look are repainted.
+    for (const data::ContactEntry* changed : {m_hovered, entry}) {
+        if (changed != nullptr) {
+            RepaintContact(changed->id);
+        }
+    }
+    m_hovered = entry;
+}
+
 void CContactListBar::RepaintContact(const std::string& contactId) {
     const auto position = PositionOf(contactId);
     if (!position) {
@@ -659,22 +684,9 @@ void CContactListBar::BlinkTick() {
         if (!lock.owns_lock()) {
             return;  // the list is being changed elsewhere: the next tick catches up
         }
-        for (int g = 0; g < m_list.GroupCount(); ++g) {
-            for (const auto& entry : m_list.Group(g).contacts) {
-                ItemState& state = State(entry.get());
-                const PictureKind kind =
-                    ChoosePicture(entry->unread.load(), m_blinkOn, entry->status);
-                if (kind != state.drawn) {
-                    state.drawn = kind;
-                    m_lastBlinkRepaints.push_back(entry->id);
-                }
-            }
-        }
+        m_lastBlinkRepaints = RefreshPictures();
     }
-    for (const auto& id : m_lastBlinkRepaints) {
-        RepaintContact(id);
-    }
-    UpdateHeaderPictures();
+    RepaintChanged(m_lastBlinkRepaints);
 }
 
 void CContactListBar::AnimationTick() {
@@ -702,122 +714,16 @@ void CContactListBar::HoverTick() {
                                         ? Open()->contacts[static_cast<std::size_t>(*item)].get()
                                         : nullptr;
     if (now != m_hovered) {
-        m_hovered = now;
-        update(ListArea());
+        SetHovered(now);
     }
     if (m_hovered == nullptr) {
         m_hoverTimer->stop();
     }
 }
 
-// --- painting ---
-
-void CContactListBar::paintEvent(QPaintEvent* event) {
-    QPainter painter(this);
-    painter.fillRect(event->rect(), palette().color(QPalette::Mid));
-    std::unique_lock lock(m_listMutex, std::try_to_lock);
-    if (!lock.owns_lock()) {
-        QTimer::singleShot(20, this, qOverload<>(&QWidget::update));
-        return;
-    }
-    const data::ContactGroup* open = Open();
-    if (open == nullptr) {
-        return;
-    }
-    const QRect list = ListArea();
-    painter.setClipRect(list.intersected(event->rect()));
-    const int count = static_cast<int>(open->contacts.size());
-    for (int item = m_firstItem; item < count; ++item) {
-        const QRect rect = ItemRect(item);
-        if (rect.top() > list.bottom()) {
-            break;
-        }
-        if (!rect.intersects(event->rect())) {
-            continue;
-        }
-        const data::ContactEntry* entry = open->contacts[static_cast<std::size_t>(item)].get();
-        auto found = m_states.find(entry);
-        if (found == m_states.end()) {
-            continue;
-        }
-        const bool highlighted =
-            entry == m_selected || (m_dragging && m_dropItem && *m_dropItem == item);
-        DrawItem(painter, *entry, found->second, rect, entry == m_hovered,
-                 entry == m_pressed && !m_dragging, highlighted);
-    }
-}
-
-void CContactListBar::DrawItem(QPainter& painter, const data::ContactEntry& entry,
-                               const ItemState& state, QRect rect, bool hovered, bool pressed,
-                               bool highlighted) const {
-    if (highlighted) {
-        painter.fillRect(rect.adjusted(1, 1, -1, -1), palette().color(QPalette::Midlight));
-    }
-    if (hovered || pressed) {
-        const QColor light = palette().color(QPalette::Light);
-        const QColor dark = palette().color(QPalette::Dark);
-        const QColor& topLeft = pressed ? dark : light;
-        const QColor& bottomRight = pressed ? light : dark;
-        const QRect frame = rect.adjusted(1, 0, -2, -1);
-        painter.setPen(topLeft);
-        painter.drawLine(frame.topLeft(), frame.topRight());
-        painter.drawLine(frame.topLeft(), frame.bottomLeft());
-        painter.setPen(bottomRight);
-        painter.drawLine(frame.bottomLeft(), frame.bottomRight());
-        painter.drawLine(frame.topRight(), frame.bottomRight());
-    }
-    const int side = m_largeIcons ? LargePicture : SmallPicture;
-    const QRect pictureRect(rect.left() + 4, rect.top() + (rect.height() - side) / 2, side, side);
-    if (state.drawn != PictureKind::None) {
-        QPixmap picture;
-        if (state.drawn == PictureKind::Unread) {
-            picture = m_pictures.Status(PictureKind::Unread, m_largeIcons);
-        } else {
-            picture = state.pictures.Get(state.drawn, m_largeIcons, state.online);
-            if (picture.isNull()) {
-                picture = m_pictures.Status(state.drawn, m_largeIcons, state.online);
-            }
-        }
-        painter.drawPixmap(pictureRect.topLeft() + (pressed ? QPoint(1, 1) : QPoint()), picture);
-    }
-    const QRect textRect(pictureRect.right() + 7, rect.top(),
-                         rect.right() - pictureRect.right() - 10, rect.height());
-    const QString text = fontMetrics().elidedText(QString::fromStdString(entry.nickname),
-                                                  Qt::ElideRight, textRect.width());
-    if (state.animation > 0 && state.animationTotal > 0) {
-        // The arrival sweep: a bright band runs across the text, one pixel per tick.
-        const int x = textRect.left() + (state.animationTotal - state.animation) - 8;
-        QLinearGradient band(x, 0, x + 16, 0);
-        band.setColorAt(0, Qt::transparent);
-        band.setColorAt(0.5, QColor(255, 255, 160));
-        band.setColorAt(1, Qt::transparent);
-        painter.fillRect(QRect(x, rect.top() + 2, 16, rect.height() - 4), band);
-    }
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(textRect.translated(pressed ? QPoint(1, 1) : QPoint()),
-                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
-}
-
 void CContactListBar::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     Relayout();
-}
-
-bool CContactListBar::event(QEvent* event) {
-    if (event->type() == QEvent::ToolTip) {
-        auto* help = static_cast<QHelpEvent*>(event);
-        const auto item = ItemAt(help->pos());
-        if (item) {
-            QToolTip::showText(help->globalPos(),
-                               TooltipText(Open()->contacts[static_cast<std::size_t>(*item)]->id),
-                               this, ItemRect(*item));
-        } else {
-            QToolTip::hideText();
-            event->ignore();
-        }
-        return true;
-    }
-    return QWidget::event(event);
 }
 
 void CContactListBar::ShowBox(const std::string& text, bool) const {

@@ -5,6 +5,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -62,8 +63,7 @@ void CContactListBar::mouseMoveEvent(QMouseEvent* event) {
     const data::ContactEntry* now =
         item ? Open()->contacts[static_cast<std::size_t>(*item)].get() : nullptr;
     if (now != m_hovered) {
-        m_hovered = now;
-        update(ListArea());
+        SetHovered(now);
     }
     // Leaving the list is noticed by a short timer that runs only while an item is hovered.
     if (m_hovered != nullptr && !m_hoverTimer->isActive()) {
@@ -100,10 +100,54 @@ void CContactListBar::wheelEvent(QWheelEvent* event) {
     }
 }
 
+// The keyboard: Up and Down move the selection in the open group, Page Up and Page Down a
+// list's height, Return acts as a double click, the menu key opens the contact's menu.
+void CContactListBar::keyPressEvent(QKeyEvent* event) {
+    const data::ContactGroup* open = Open();
+    if (open == nullptr || open->contacts.empty()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const int count = static_cast<int>(open->contacts.size());
+    int current = -1;
+    for (int i = 0; i < count; ++i) {
+        if (open->contacts[static_cast<std::size_t>(i)].get() == m_selected) {
+            current = i;
+        }
+    }
+    const int page = std::max(1, ListArea().height() / ItemHeight());
+    int next = current;
+    switch (event->key()) {
+        case Qt::Key_Up:
+            next = std::max(0, current - 1);
+            break;
+        case Qt::Key_Down:
+            next = std::min(count - 1, current + 1);
+            break;
+        case Qt::Key_PageUp:
+            next = std::max(0, current - page);
+            break;
+        case Qt::Key_PageDown:
+            next = std::min(count - 1, current + page);
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (current >= 0) {
+                ActivateContact(open->contacts[static_cast<std::size_t>(current)]->id);
+            }
+            return;
+        default:
+            QWidget::keyPressEvent(event);
+            return;
+    }
+    if (next >= 0 && next != current) {
+        SelectContact(open->contacts[static_cast<std::size_t>(next)]->id);
+    }
+}
+
 void CContactListBar::leaveEvent(QEvent* event) {
     if (m_hovered != nullptr) {
-        m_hovered = nullptr;
-        update(ListArea());
+        SetHovered(nullptr);
     }
     QWidget::leaveEvent(event);
 }

@@ -172,8 +172,16 @@ std::unique_ptr<QMenu> CContactListBar::BuildContactMenu(const std::string& cont
 }
 
 void CContactListBar::contextMenuEvent(QContextMenuEvent* event) {
-    auto menu = BuildContextMenu(event->pos());
-    menu->exec(event->globalPos());
+    QPoint point = event->pos();
+    if (event->reason() == QContextMenuEvent::Keyboard && m_selected != nullptr) {
+        // The menu key: the menu of the selected contact, at its item.
+        if (const auto position = PositionOf(m_selected->id);
+            position && position->group == m_list.OpenGroup()) {
+            point = ItemRect(position->item).center();
+        }
+    }
+    auto menu = BuildContextMenu(point);
+    menu->exec(mapToGlobal(point));
 }
 
 // --- contact commands ---

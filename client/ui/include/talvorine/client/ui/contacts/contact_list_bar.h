@@ -181,6 +181,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void leaveEvent(QEvent* event) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -210,6 +211,11 @@ private:
     void UpdateArrows();
     void UpdateHeaderPictures();
     void RepaintContact(const std::string& contactId);
+    void SetHovered(const data::ContactEntry* entry);
+    // Every item's picture by the picture rule (the caller holds the ListMutex); the contacts
+    // whose picture changed.
+    std::vector<std::string> RefreshPictures();
+    void RepaintChanged(const std::vector<std::string>& contactIds);
     void DrawItem(QPainter& painter, const data::ContactEntry& entry, const ItemState& state,
                   QRect rect, bool hovered, bool pressed, bool highlighted) const;
     void AnimationTick();
