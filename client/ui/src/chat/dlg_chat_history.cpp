@@ -95,6 +95,7 @@ CDlgChatHistory::CDlgChatHistory(ChatHistory history, QWidget* parent)
     RestoreWindowPlacement(*this, data::WindowSection::ChatHistory);
     m_history.Refill();
     Fill();
+    FitUnsizedColumns(*m_list, data::WindowSection::ChatHistory);
 }
 
 CDlgChatHistory::~CDlgChatHistory() {

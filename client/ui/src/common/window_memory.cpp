@@ -1,10 +1,12 @@
 #include "talvorine/client/ui/common/window_memory.h"
 
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QScreen>
 #include <QTreeWidget>
 #include <QWidget>
+#include <algorithm>
 #include <string>
 
 #include "talvorine/client/data/client_settings.h"
@@ -51,6 +53,27 @@ void RestoreColumnWidths(QTreeWidget& list, std::string_view section) {
         // A damaged value must not hide a column or make it wider than any screen.
         if (width >= 8 && width <= 4096) {
             list.setColumnWidth(column, static_cast<int>(width));
+        }
+    }
+}
+
+void FitUnsizedColumns(QTreeWidget& list, std::string_view section) {
+    constexpr std::uint32_t NotStored = 0xFFFFFFFFu;
+    const data::WindowSettings settings(section);
+    for (int column = 0; column < list.columnCount(); ++column) {
+        if (settings.GetDword(ColumnName(column), NotStored) != NotStored) {
+            continue;
+        }
+        const QFontMetrics header(list.header()->font());
+        int needed = header.horizontalAdvance(list.headerItem()->text(column)) + 16;
+        const QFontMetrics rows(list.font());
+        for (int row = 0; row < list.topLevelItemCount(); ++row) {
+            const QTreeWidgetItem* item = list.topLevelItem(row);
+            const int icon = item->icon(column).isNull() ? 0 : list.iconSize().width() + 4;
+            needed = std::max(needed, rows.horizontalAdvance(item->text(column)) + icon + 12);
+        }
+        if (needed > list.columnWidth(column)) {
+            list.setColumnWidth(column, std::min(needed, 400));
         }
     }
 }

@@ -124,6 +124,7 @@ CDlgFileTransferHistory::CDlgFileTransferHistory(TransferHistory history, QWidge
     RestoreWindowPlacement(*this, data::WindowSection::FileTransferHistory);
     m_history.Refill(m_showOutgoing->isChecked(), m_showIncoming->isChecked());
     Fill();
+    FitUnsizedColumns(*m_list, data::WindowSection::FileTransferHistory);
 }
 
 CDlgFileTransferHistory::~CDlgFileTransferHistory() {

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/waiting_animation.h"
@@ -221,8 +222,11 @@ CDlgFileReceived::CDlgFileReceived(const std::string& senderId, const std::strin
         ReadOnlyField(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                       "time", this));
     form->addRow(QStringLiteral("File:"), ReadOnlyField(ToQString(fileName), "fileName", this));
-    form->addRow(QStringLiteral("Saved as:"),
-                 ReadOnlyField(ToQString(m_savedAs.string()), "savedAs", this));
+    auto* saved = ReadOnlyField(ToQString(m_savedAs.string()), "savedAs", this);
+    // The whole path should show; a very long one scrolls in its field.
+    saved->setMinimumWidth(
+        std::min(640, saved->fontMetrics().horizontalAdvance(saved->text()) + 16));
+    form->addRow(QStringLiteral("Saved as:"), saved);
 
     auto* openFile = new QPushButton(QStringLiteral("&Open File"), this);
     openFile->setObjectName(QStringLiteral("openFile"));
@@ -243,7 +247,7 @@ CDlgFileReceived::CDlgFileReceived(const std::string& senderId, const std::strin
     connect(openFile, &QPushButton::clicked, this, &CDlgFileReceived::OpenFile);
     connect(openFolder, &QPushButton::clicked, this, &CDlgFileReceived::OpenFolder);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
-    resize(460, 190);
+    adjustSize();
 }
 
 void CDlgFileReceived::OpenFile() {
