@@ -2,7 +2,7 @@
 # the status polling against the real server.
 talvorine_add_test(client_contacts_test
   SOURCES contacts_test_main.cpp contacts_rules_test.cpp contacts_bar_test.cpp window_docker_test.cpp
-  LIBS Talvorine::ClientUi)
+  LIBS Talvorine::ClientUi Talvorine::QtTestSupport)
 target_include_directories(client_contacts_test PRIVATE
   ${PROJECT_SOURCE_DIR}/client/data/tests ${PROJECT_SOURCE_DIR}/mailpoll/tests)
 
@@ -11,10 +11,10 @@ target_include_directories(client_contacts_test PRIVATE
 if(TARGET talvorine_server_harness)
   talvorine_add_test(client_contacts_end_to_end_test
     SOURCES contacts_test_main.cpp contacts_end_to_end_test.cpp
-    LIBS Talvorine::ClientUi talvorine_server_harness TIMEOUT 120)
+    LIBS Talvorine::ClientUi Talvorine::QtTestSupport talvorine_server_harness TIMEOUT 120)
   talvorine_add_test(client_contacts_slow_test
     SOURCES contacts_test_main.cpp contacts_slow_test.cpp
-    LIBS Talvorine::ClientUi talvorine_server_harness SLOW)
+    LIBS Talvorine::ClientUi Talvorine::QtTestSupport talvorine_server_harness SLOW)
   foreach(name IN ITEMS client_contacts_end_to_end_test client_contacts_slow_test)
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/client/session/tests
                                                ${PROJECT_SOURCE_DIR}/mailpoll/tests)

@@ -17,19 +17,19 @@
 #include <QToolButton>
 
 #include "contacts_test_support.h"
-#include "qt_test_support.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/floating_contact.h"
 #include "talvorine/platform/private_profile.h"
+#include "talvorine/testing/qt_test_support.h"
 #include "test_folders.h"
 
 namespace talvorine::client::ui::contacts {
 namespace {
 
 using data::testing::TempHome;
-using mailpoll::testing::AnswerBoxes;
 using platform::PrivateProfile;
+using talvorine::testing::AnswerBoxes;
 using testing::RecordingHost;
 namespace T = data::ContactListText;
 
@@ -218,7 +218,7 @@ TEST_F(BarTest, ArrivalSoundOnlyAfterTheFirstReportAndOfflineWhileDisconnected) 
     EXPECT_EQ(host.sounds, std::vector<int>{data::SoundEvent::UserOnline});
     EXPECT_EQ(bar->ArrivalCounter(Carol), ArrivalTicks("Carol"));
     EXPECT_EQ(bar->DrawnPicture(Carol), PictureKind::Away);
-    ASSERT_TRUE(mailpoll::testing::PumpUntil(
+    ASSERT_TRUE(talvorine::testing::PumpUntil(
         [&] { return bar->ArrivalCounter(Carol) < ArrivalTicks("Carol") - 2; }));
 
     host.connected = false;
@@ -505,7 +505,7 @@ TEST_F(BarTest, AReceivedMessageFromAStrangerAndAFailedStore) {
     message.storageWarning = "You have received a message, but ...";
     const auto boxes = AnswerBoxes([&] {
         bar->MessageReceived(message);
-        mailpoll::testing::PumpUntil([] { return false; }, std::chrono::milliseconds(300));
+        talvorine::testing::PumpUntil([] { return false; }, std::chrono::milliseconds(300));
     });
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text.toStdString(), message.storageWarning);

@@ -9,21 +9,21 @@
 
 #include "contacts_test_support.h"
 #include "engine_client.h"
-#include "qt_test_support.h"
 #include "server_harness.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/session/account_requests.h"
 #include "talvorine/client/session/data_adapters.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
+#include "talvorine/testing/qt_test_support.h"
 
 namespace talvorine::client::ui::contacts::testing {
 
 using namespace std::chrono_literals;
-using mailpoll::testing::PumpUntil;
 using server::testing::ServerHarness;
 using server::testing::TempFolder;
 using session::Account;
 using session::NetworkSettings;
+using talvorine::testing::PumpUntil;
 
 // The window side of A's session as the main window provides it: posted calls are queued to
 // the Qt thread, sent ones are blocking hand-overs.

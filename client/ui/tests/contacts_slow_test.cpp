@@ -8,7 +8,7 @@ namespace talvorine::client::ui::contacts {
 namespace {
 
 using namespace std::chrono_literals;
-using mailpoll::testing::PumpUntil;
+using talvorine::testing::PumpUntil;
 using testing::ContactsEndToEnd;
 
 TEST_F(ContactsEndToEnd, ALoginIsShownWithinOnePollPassWithoutRefresh) {

@@ -8,7 +8,7 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "qt_test_support.h"
+#include "talvorine/testing/qt_test_support.h"
 #include "test_folders.h"
 
 namespace talvorine::client::ui::contacts {
@@ -16,7 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using data::testing::TempHome;
-using mailpoll::testing::PumpUntil;
+using talvorine::testing::PumpUntil;
 
 TEST(DockRules, EdgesSnapsSlidesAndTheTwentyPixelRule) {
     EXPECT_EQ(EdgeFromValue(0), DockEdge::Left);
@@ -81,7 +81,8 @@ TEST_F(DockerTest, RestoreDocksSlidesOutAndInAndUndocksWhereTheCursorIs) {
 
     docker.Undock(QPoint(400, 300));
     EXPECT_FALSE(docker.IsDocked());
-    EXPECT_EQ(window.geometry(), QRect(280, 288, 240, 400));
+    // The frame's corner where the rectangle starts, the client area its size.
+    EXPECT_EQ(QRect(window.frameGeometry().topLeft(), window.size()), QRect(280, 288, 240, 400));
     docker.Save();
     EXPECT_EQ(Stored("AppBarMode"), 0u);
     EXPECT_EQ(Stored("AppBarEdge"), 0u);
@@ -100,7 +101,7 @@ TEST_F(DockerTest, TurningTaskbarStyleOffUndocksToTheSavedRectangle) {
     settings.taskbarStyle = false;
     docker.ApplySettings(settings);
     EXPECT_FALSE(docker.IsDocked());
-    EXPECT_EQ(window.geometry(), QRect(100, 120, 240, 400));
+    EXPECT_EQ(QRect(window.frameGeometry().topLeft(), window.size()), QRect(100, 120, 240, 400));
 }
 
 TEST_F(DockerTest, MovingNearAnEdgeDocksAndOnlyTheInnerSideResizes) {

@@ -150,12 +150,31 @@ int& WindowDocker::EdgeWidth(DockEdge edge) {
     return edge == DockEdge::Left ? m_values.sizeLeft : m_values.sizeRight;
 }
 
+namespace {
+
+// The stored rectangle starts at the frame's top-left corner (where move() puts a window) and
+// has the client area's size: the frame belongs to the window manager and is not known before
+// the window is shown, so a client-area corner restored with setGeometry() would creep by the
+// frame at every start.
+data::Rect PlacementOf(const QWidget& window) {
+    const QPoint corner = window.frameGeometry().topLeft();
+    const QSize size = window.geometry().size();
+    return {corner.x(), corner.y(), corner.x() + size.width(), corner.y() + size.height()};
+}
+
+void Place(QWidget& window, const QRect& rect) {
+    window.move(rect.topLeft());
+    window.resize(rect.size());
+}
+
+}  // namespace
+
 void WindowDocker::Restore() {
     m_values = DockValues::Load();
     if (m_values.hasNormal) {
         if (const auto rect = RestorableRect(m_values.normal, Screen())) {
             ++m_applying;
-            m_window->setGeometry(*rect);
+            Place(*m_window, *rect);
             --m_applying;
         }
     }
@@ -171,8 +190,7 @@ void WindowDocker::Restore() {
 
 void WindowDocker::Save() {
     if (!m_docked && m_window) {
-        const QRect rect = m_window->geometry();
-        m_values.normal = {rect.left(), rect.top(), rect.right() + 1, rect.bottom() + 1};
+        m_values.normal = PlacementOf(*m_window);
         m_values.hasNormal = true;
     }
     if (m_canDock) {
@@ -219,8 +237,7 @@ void WindowDocker::Dock(DockEdge edge) {
         return;
     }
     if (!m_docked) {
-        const QRect rect = m_window->geometry();
-        m_values.normal = {rect.left(), rect.top(), rect.right() + 1, rect.bottom() + 1};
+        m_values.normal = PlacementOf(*m_window);
         m_values.hasNormal = true;
     }
     m_docked = edge;
@@ -246,7 +263,7 @@ void WindowDocker::Undock(std::optional<QPoint> cursor) {
         rect = UndockedRect(m_values.normal, *cursor, CaptionHeight);
     }
     ++m_applying;
-    m_window->setGeometry(rect);
+    Place(*m_window, rect);
     --m_applying;
 }
 
