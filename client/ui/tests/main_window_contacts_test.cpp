@@ -208,6 +208,17 @@ TEST_F(MainWindowContactsTest, HistoryAndChatCommandsOpenOneWindowPerContact) {
     EXPECT_TRUE(request->isVisible());
 }
 
+TEST_F(MainWindowContactsTest, OpenNamesReachTheContactWindowsOfContactsOnTheList) {
+    EXPECT_TRUE(window->OpenNamed("chat-history:00000777"));
+    EXPECT_NE(window->Contacts().ChatHistoryWindow(FriendId), nullptr);
+    EXPECT_TRUE(window->OpenNamed("transfer-history:00000777"));
+    EXPECT_NE(window->Contacts().TransferHistoryWindow(FriendId), nullptr);
+    EXPECT_FALSE(window->OpenNamed("chat:99999999"));  // not a contact
+    EXPECT_EQ(window->Contacts().Direct().ChatRequestWindow("99999999"), nullptr);
+    EXPECT_FALSE(window->OpenNamed("frobnicate:00000777"));
+    EXPECT_TRUE(window->OpenNamed("contact-menu"));
+}
+
 TEST_F(MainWindowContactsTest, FirstDroppedFileGoesToSendFileAndAFolderIsRefused) {
     const fs::path first = home.Path() / "report.txt";
     const fs::path second = home.Path() / "other.txt";

@@ -464,7 +464,7 @@ bool CDlgContactList::OpenNamed(const QString& name) {
     } else if (name == "tray-menu") {
         UpdateMenus();
         m_trayMenu->popup(geometry().center());
-    } else {
+    } else if (!m_contacts->OpenNamed(name)) {
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "talvorine/client/ui/shell/main_window_contacts.h"
 
+#include <QMenu>
 #include <QVBoxLayout>
 
 #include "talvorine/client/ui/chat/dlg_chat_history.h"
@@ -137,6 +138,40 @@ void MainWindowContacts::StopPollerAndSave(bool workersLeftBehind) {
     m_bar->StopStatusPoller();
     m_bar->SaveAndUnloadList(workersLeftBehind ? contacts::CContactListBar::ListLock::Skip
                                                : contacts::CContactListBar::ListLock::Take);
+}
+
+bool MainWindowContacts::OpenNamed(const QString& name) {
+    if (name == QLatin1String("contact-menu")) {
+        const auto contact = m_bar->ContactAtItem(0);
+        if (!contact) {
+            return false;
+        }
+        m_namedMenu = m_bar->BuildContactMenu(*contact);
+        m_namedMenu->popup(m_bar->mapToGlobal(m_bar->ItemRect(0).center()));
+        return true;
+    }
+    const qsizetype colon = name.indexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        return false;
+    }
+    const QString command = name.left(colon);
+    const std::string contactId = name.mid(colon + 1).toStdString();
+    {
+        std::lock_guard lock(m_window.Session().Locks().list);
+        if (!m_window.ContactList().FindContact(contactId)) {
+            return false;
+        }
+    }
+    if (command == QLatin1String("chat")) {
+        OpenChat(contactId);
+    } else if (command == QLatin1String("chat-history")) {
+        OpenChatHistory(contactId);
+    } else if (command == QLatin1String("transfer-history")) {
+        OpenFileTransferHistory(contactId);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 CDlgChatHistory* MainWindowContacts::ChatHistoryWindow(const std::string& contactId) const {

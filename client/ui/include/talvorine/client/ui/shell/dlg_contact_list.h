@@ -101,7 +101,8 @@ public:
     void NewMailArrived();
     // Opens a window or menu by name after start-up (the program's "--open" switch):
     // "options", "select-account", "wizard", "change-password", "away", "shutdown-prompt",
-    // "about", "system-menu", "status-menu", "tray-menu". False for an unknown name.
+    // "about", "system-menu", "status-menu", "tray-menu", and the contact list's names
+    // (MainWindowContacts::OpenNamed). False for an unknown name.
     bool OpenNamed(const QString& name);
 
     // The tray picture and the menu state, as the timer and the menus last set them.

@@ -19,6 +19,9 @@
 #include "talvorine/client/ui/chat/direct_windows.h"
 #include "talvorine/client/ui/contacts/contact_list_host.h"
 
+class QMenu;
+class QString;
+
 namespace talvorine::client::ui {
 
 class CDlgContactList;
@@ -53,6 +56,11 @@ public:
     void CloseContactWindows();
     // The exit: the StatusPoller stops, then the list is saved and unloaded.
     void StopPollerAndSave(bool workersLeftBehind);
+
+    // The program's "--open" names of the contact list: "contact-menu" (the menu of the open
+    // group's first contact), "chat:ID", "chat-history:ID", "transfer-history:ID". False for
+    // an unknown name or a contact that is not on the list.
+    bool OpenNamed(const QString& name);
 
     CDlgChatHistory* ChatHistoryWindow(const std::string& contactId) const;
     CDlgFileTransferHistory* TransferHistoryWindow(const std::string& contactId) const;
@@ -91,6 +99,7 @@ private:
     std::unique_ptr<DirectWindows> m_direct;
     QPointer<contacts::WindowDocker> m_docker;
     std::function<void(const std::string&)> m_unreadOpener;
+    std::unique_ptr<QMenu> m_namedMenu;  // the menu "contact-menu" opened
     std::map<std::string, QPointer<CDlgChatHistory>> m_chatHistories;
     std::map<std::string, QPointer<CDlgFileTransferHistory>> m_transferHistories;
 };
