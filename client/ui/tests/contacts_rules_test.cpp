@@ -71,6 +71,18 @@ TEST(ContactStatusReport, ArrivalOnlyAfterTheFirstReportAndStatusKeptWhileDiscon
     EXPECT_EQ(ArrivalTicks("Bob"), 29);
 }
 
+TEST(ContactStatusReport, ReportBeforeTheLoginEndsKeepsTheFirstReport) {
+    data::ContactEntry entry("20000002", "Bob", 0);
+    // The pass woken as the list loads runs while the login is still under way.
+    EXPECT_FALSE(ApplyStatusReport(entry, 1, false).online);
+    EXPECT_TRUE(entry.firstReport);
+    // Bob already online when the login completes: no arrival, no sound.
+    const auto outcome = ApplyStatusReport(entry, 2, true);
+    EXPECT_FALSE(outcome.arrival);
+    EXPECT_TRUE(outcome.online);
+    EXPECT_FALSE(entry.firstReport);
+}
+
 TEST(ContactLinks, OnlyMailAndWebAddressesAreOpened) {
     EXPECT_EQ(MailTarget(" bob@example.com "), "mailto:bob@example.com?subject=Hi!");
     EXPECT_FALSE(MailTarget("bob@example.com?cc=eve@example.com"));

@@ -354,6 +354,21 @@ TEST(MainWindowOnline, ContactShownOnlineAfterRefreshAndChatRequestOpensIncoming
     ASSERT_TRUE(bob.ConnectAndWait());
     refresh();
     EXPECT_TRUE(bar.DrawnOnline(b.userId));
+    const auto onlineSounds = [&] {
+        return std::count(services.sounds.begin(), services.sounds.end(),
+                          data::SoundEvent::UserOnline);
+    };
+    EXPECT_EQ(onlineSounds(), 1) << "Bob came online while Alice was logged in";
+
+    // Alice logs in again while Bob is online: he is shown at once, but is no arrival.
+    window.Disconnect();
+    ASSERT_TRUE(PumpUntil([&] { return !window.Session().Connected() && Idle(window); }, 20s));
+    // The logout's poll draws every contact offline.
+    ASSERT_TRUE(PumpUntil([&] { return !bar.DrawnOnline(b.userId); }, 10s));
+    window.Connect();
+    ASSERT_TRUE(PumpUntil([&] { return window.Session().Connected(); }, 20s));
+    ASSERT_TRUE(PumpUntil([&] { return bar.DrawnOnline(b.userId); }, 10s));
+    EXPECT_EQ(onlineSounds(), 1);
 
     // Bob asks Alice for a chat through the server.
     PeerServices bobServices;

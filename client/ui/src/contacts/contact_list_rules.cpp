@@ -58,8 +58,11 @@ StatusReportOutcome ApplyStatusReport(data::ContactEntry& entry, int status, boo
         const int old = entry.status;
         entry.status = status;
         outcome.arrival = old == 1 && status != 1 && !entry.firstReport;
+        // Only a report of the logged-in session counts as the first one: a pass made while
+        // the login was still under way says nothing, and must not turn the contacts already
+        // online into arrivals with their sound.
+        entry.firstReport = false;
     }
-    entry.firstReport = false;
     outcome.online = connected && entry.status != 1;
     return outcome;
 }

@@ -55,8 +55,17 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
     m_docker = new contacts::WindowDocker(window, window.Settings());
 
     contacts::CContactListBar* bar = m_bar.get();
-    QObject::connect(&window, &CDlgContactList::statusPollWanted, bar,
-                     [bar] { bar->WakeStatusPoll(); });
+    // The engine asks for a poll after every login, logout and status change; the first one
+    // after a login marks the first reports, so contacts already online are no arrivals.
+    QObject::connect(&window, &CDlgContactList::statusPollWanted, bar, [this, bar] {
+        const bool connected = m_window.Session().Connected();
+        if (connected && !m_loggedIn) {
+            bar->LoggedIn();
+        } else {
+            bar->WakeStatusPoll();
+        }
+        m_loggedIn = connected;
+    });
     QObject::connect(
         &window, &CDlgContactList::messageReceived, bar,
         [bar](const session::IncomingMessage& message) { bar->MessageReceived(message); });

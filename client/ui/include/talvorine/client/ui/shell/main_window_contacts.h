@@ -99,7 +99,9 @@ private:
     std::unique_ptr<DirectWindows> m_direct;
     QPointer<contacts::WindowDocker> m_docker;
     std::function<void(const std::string&)> m_unreadOpener;
-    std::unique_ptr<QMenu> m_namedMenu;  // the menu "contact-menu" opened
+    std::unique_ptr<QMenu> m_namedMenu;
+    bool m_loggedIn =
+        false;  // as the last poll request found the session  // the menu "contact-menu" opened
     std::map<std::string, QPointer<CDlgChatHistory>> m_chatHistories;
     std::map<std::string, QPointer<CDlgFileTransferHistory>> m_transferHistories;
 };
