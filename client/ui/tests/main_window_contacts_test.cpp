@@ -203,6 +203,9 @@ TEST_F(MainWindowContactsTest, HistoryAndChatCommandsOpenOneWindowPerContact) {
     CDlgChatRequest* request = window->Contacts().Direct().ChatRequestWindow(FriendId);
     ASSERT_NE(request, nullptr);
     EXPECT_EQ(request->windowTitle(), "Chat Request");
+    // Above the main window, which stays on top of other windows.
+    EXPECT_EQ(request->parentWidget(), window.get());
+    EXPECT_TRUE(request->isWindow());
     Trigger("Chat...");
     EXPECT_EQ(window->Contacts().Direct().ChatRequestWindow(FriendId), request);
     EXPECT_TRUE(request->isVisible());

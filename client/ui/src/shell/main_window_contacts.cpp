@@ -52,6 +52,7 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
                                                         window.Session().Locks().list, *this, area);
     layout->addWidget(m_bar.get());
     m_direct = std::make_unique<DirectWindows>(MakePeerServices());
+    m_direct->dialogParent = &window;
     m_docker = new contacts::WindowDocker(window, window.Settings());
 
     contacts::CContactListBar* bar = m_bar.get();

@@ -55,6 +55,8 @@ public:
 
     // The "File Received" window's opener (tests hand in their own).
     OpenUrl openUrl;
+    // The window the new windows belong to (the main window), if any.
+    QWidget* dialogParent = nullptr;
 
 private:
     void OpenChat(const std::string& peerId, session::ChatLink link);
@@ -62,6 +64,7 @@ private:
     static Window* Find(const std::map<std::string, QPointer<Window>>& windows,
                         const std::string& peerId);
     static void Raise(QWidget* window);
+    void ShowNew(QWidget* window) const;
 
     PeerServices m_services;
     std::map<std::string, QPointer<CDlgChatRequest>> m_requests;
