@@ -44,26 +44,15 @@ using namespace std::chrono_literals;
 using contacts::CContactListBar;
 using talvorine::testing::AnswerBoxes;
 using talvorine::testing::PumpUntil;
+using testing::ClosedPort;
 using testing::PrepareAccount;
+using testing::ReadFile;
 using testing::ScriptedServices;
 using testing::TempClientHome;
 namespace fs = std::filesystem;
 
 constexpr const char* AccountId = "00001234";
 constexpr const char* FriendId = "00000777";
-
-std::uint16_t ClosedPort() {
-    protocol::Socket socket;
-    EXPECT_EQ(protocol::ListenOn(socket.Ref(), 0), 0);
-    return protocol::LocalPort(socket.Get());
-}
-
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The menu's actions by text, submenus included.
 QAction* FindAction(QMenu& menu, const QString& text) {

@@ -26,14 +26,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::PrepareAccount;
+using testing::ReadFile;
 using testing::TempClientHome;
-
-std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto start = std::chrono::steady_clock::now();
