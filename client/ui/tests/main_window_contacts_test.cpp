@@ -383,6 +383,25 @@ TEST(MainWindowOnline, ContactShownOnlineAfterRefreshAndChatRequestOpensIncoming
         std::count(services.sounds.begin(), services.sounds.end(), data::SoundEvent::ChatRequest),
         1);
 
+    // Bob sends Alice a file; her "Settings\File\" values accept it at once into a subfolder
+    // of her receive folder named by his ID.
+    settings.acceptMode = data::AcceptMode::Accept;
+    settings.useUserName = true;
+    settings.filePath = (home.Path() / "Incoming").string();
+    const fs::path offered = home.Path() / "figures.txt";
+    std::ofstream(offered) << "Quarterly figures\n";
+    bobWindows.SendFile(a.userId, "Alice", offered);
+    ASSERT_NE(bobWindows.SendFileWindow(a.userId), nullptr);
+    bobWindows.SendFileWindow(a.userId)->Send();
+    const fs::path received = home.Path() / "Incoming" / b.userId / "figures.txt";
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            std::error_code error;
+            return fs::file_size(received, error) == 18 && !error;
+        },
+        20s));
+    EXPECT_EQ(ReadFile(received), "Quarterly figures\n");
+
     bobWindows.CloseAll();
     window.ExitNow();
     ASSERT_TRUE(PumpUntil([&] { return window.ShutdownFinished(); }, 40s));
