@@ -188,10 +188,13 @@ TEST_F(MainWindowContactsTest, HistoryAndChatCommandsOpenOneWindowPerContact) {
     Trigger("FileTransfer History...");
     EXPECT_EQ(window->Contacts().TransferHistoryWindow(FriendId), transferHistory);
 
+    settings.windowAnimation = true;  // as the options leave it
     Trigger("Chat...");
     CDlgChatRequest* request = window->Contacts().Direct().ChatRequestWindow(FriendId);
     ASSERT_NE(request, nullptr);
     EXPECT_EQ(request->windowTitle(), "Chat Request");
+    EXPECT_LT(request->windowOpacity(), 1.0) << "fades in";
+    EXPECT_TRUE(PumpUntil([&] { return request->windowOpacity() == 1.0; }, 5s));
     // Above the main window, which stays on top of other windows.
     EXPECT_EQ(request->parentWidget(), window.get());
     EXPECT_TRUE(request->isWindow());

@@ -94,6 +94,9 @@ void DirectWindows::ShowNew(QWidget* window) const {
         // which may stay on top of everything else.
         window->setParent(dialogParent, window->windowFlags());
     }
+    if (fade) {
+        FadeInWindow(window, fade());
+    }
     Raise(window);
 }
 

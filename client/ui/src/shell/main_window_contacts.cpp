@@ -53,6 +53,7 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
     layout->addWidget(m_bar.get());
     m_direct = std::make_unique<DirectWindows>(MakePeerServices());
     m_direct->dialogParent = &window;
+    m_direct->fade = [this] { return FadeSettings::From(m_window.Settings()); };
     m_docker = new contacts::WindowDocker(window, window.Settings());
 
     contacts::CContactListBar* bar = m_bar.get();

@@ -7,12 +7,14 @@
 #include <QPointer>
 #include <QWidget>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <variant>
 
 #include "talvorine/client/ui/chat/dlg_chat.h"
+#include "talvorine/client/ui/common/fade_in.h"
 #include "talvorine/client/ui/transfer/dlg_transfer.h"
 
 namespace talvorine::client::ui {
@@ -57,6 +59,8 @@ public:
     OpenUrl openUrl;
     // The window the new windows belong to (the main window), if any.
     QWidget* dialogParent = nullptr;
+    // How new windows fade in ("Window Animation"), if they do.
+    std::function<FadeSettings()> fade;
 
 private:
     void OpenChat(const std::string& peerId, session::ChatLink link);
