@@ -319,7 +319,7 @@ TEST(MainWindowOnline, ContactShownOnlineAfterRefreshAndChatRequestOpensIncoming
     ASSERT_TRUE(PrepareAccount(a.userId, a.password, "Alice"));
     ScriptedServices services;
     auto settings = Settings(server.Port());
-    CDlgContactList window(services, settings, false);
+    CDlgContactList window(services, settings, true);
     window.Start();
     ASSERT_TRUE(PumpUntil([&] { return window.Session().Connected(); }, 20s));
     CContactListBar& bar = window.Contacts().Bar();
@@ -385,6 +385,17 @@ TEST(MainWindowOnline, ContactShownOnlineAfterRefreshAndChatRequestOpensIncoming
     EXPECT_EQ(
         std::count(services.sounds.begin(), services.sounds.end(), data::SoundEvent::ChatRequest),
         1);
+
+    // A message from Bob: stored, counted unread on his item, and the hidden window's tray
+    // flashes.
+    EXPECT_TRUE(bob.Send(a.userId, "Hello Alice").ok);
+    ASSERT_TRUE(PumpUntil([&] { return bar.FirstUnreadContact() == b.userId; }, 10s));
+    window.HideWindow();
+    window.TimerTick();
+    const auto flash = window.CurrentTrayPicture();
+    window.TimerTick();
+    EXPECT_TRUE(flash == TrayPicture::Message1 || flash == TrayPicture::Message2);
+    EXPECT_NE(window.CurrentTrayPicture(), flash);
 
     // Bob sends Alice a file; her "Settings\File\" values accept it at once into a subfolder
     // of her receive folder named by his ID.
