@@ -16,16 +16,6 @@ namespace {
 
 using contacts::ContactCommand;
 
-// Brings an open window back to the front.
-void Raise(QWidget* window) {
-    if (window->isMinimized()) {
-        window->showNormal();
-    }
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
 template <typename Window>
 Window* FindOpen(const std::map<std::string, QPointer<Window>>& windows, const std::string& id) {
     const auto found = windows.find(id);
@@ -260,7 +250,7 @@ void MainWindowContacts::OpenFileTransfer(const std::string& contactId) {
 
 void MainWindowContacts::OpenChatHistory(const std::string& contactId) {
     if (CDlgChatHistory* open = ChatHistoryWindow(contactId)) {
-        Raise(open);
+        DirectWindows::Raise(open);
         return;
     }
     auto* window = new CDlgChatHistory(ChatHistory(m_window.ContactList().LoadedAccount(),
@@ -268,12 +258,12 @@ void MainWindowContacts::OpenChatHistory(const std::string& contactId) {
                                        &m_window);
     FadeInWindow(window, FadeSettings::From(m_window.Settings()));
     m_chatHistories[contactId] = window;
-    Raise(window);
+    DirectWindows::Raise(window);
 }
 
 void MainWindowContacts::OpenFileTransferHistory(const std::string& contactId) {
     if (CDlgFileTransferHistory* open = TransferHistoryWindow(contactId)) {
-        Raise(open);
+        DirectWindows::Raise(open);
         return;
     }
     auto* window = new CDlgFileTransferHistory(
@@ -282,7 +272,7 @@ void MainWindowContacts::OpenFileTransferHistory(const std::string& contactId) {
         &m_window);
     FadeInWindow(window, FadeSettings::From(m_window.Settings()));
     m_transferHistories[contactId] = window;
-    Raise(window);
+    DirectWindows::Raise(window);
 }
 
 void MainWindowContacts::FilesDropped(const std::string& contactId,

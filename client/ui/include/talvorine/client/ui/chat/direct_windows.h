@@ -55,6 +55,9 @@ public:
     CDlgSendFile* SendFileWindow(const std::string& peerId) const;
     CDlgReceiveFile* ReceiveFileWindow(const std::string& peerId) const;
 
+    // Brings a window to the front (restored when minimised).
+    static void Raise(QWidget* window);
+
     // The "File Received" window's opener (tests hand in their own).
     OpenUrl openUrl;
     // The window the new windows belong to (the main window), if any.
@@ -67,7 +70,6 @@ private:
     template <typename Window>
     static Window* Find(const std::map<std::string, QPointer<Window>>& windows,
                         const std::string& peerId);
-    static void Raise(QWidget* window);
     void ShowNew(QWidget* window) const;
 
     PeerServices m_services;
