@@ -1,76 +1,33 @@
 // The real TalvorinePostSentry program, started the way the client starts it.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
-#include <optional>
-#include <thread>
+#include <cstdlib>
+#include <string>
 
 #include "talvorine/mailpoll/client_link.h"
 #include "talvorine/platform/local_channel.h"
+#include "talvorine/testing/spawned_program.h"
 #include "temp_registry.h"
-
-extern char** environ;
 
 namespace talvorine::mailpoll {
 namespace {
 
 using namespace std::chrono_literals;
+using talvorine::testing::WaitFor;
 
-class Program {
+// The poller as the client starts it, on a channel of this test's own, so that a poller the
+// user (or another test) runs meanwhile is never met.
+class Program : public talvorine::testing::SpawnedProgram {
 public:
-    explicit Program(const char* argument) {
-        char program[] = POST_SENTRY_PROGRAM;
-        std::string arg = argument;
-        char* argv[] = {program, arg.data(), nullptr};
-        if (::posix_spawn(&m_pid, program, nullptr, nullptr, argv, environ) != 0) {
-            m_pid = -1;
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-    ~Program() {
-        if (m_pid > 0 && !m_exit) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    bool Started() const { return m_pid > 0; }
-
-    // The exit code once the program ended within `limit`.
-    std::optional<int> WaitExit(std::chrono::milliseconds limit) {
-        const auto start = std::chrono::steady_clock::now();
-        while (!m_exit && std::chrono::steady_clock::now() - start < limit) {
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            } else {
-                std::this_thread::sleep_for(20ms);
-            }
-        }
-        return m_exit;
-    }
-
-private:
-    pid_t m_pid = -1;
-    std::optional<int> m_exit;
+    explicit Program(const char* argument) : SpawnedProgram(POST_SENTRY_PROGRAM, {argument}) {}
 };
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto start = std::chrono::steady_clock::now();
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() - start > limit) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 TEST(PostSentryProgramTest, SecondInstanceEndsAtOnceAndTheClientClosesTheFirst) {
     testing::TempRegistry registry;
+    ::setenv(platform::PostSentryChannelVariable,
+             ("talvorine-poller-test/" + std::to_string(::getpid())).c_str(), 1);
     const std::string channel = PollerChannelName();
     ASSERT_TRUE(WaitFor([&] { return !platform::ChannelExists(channel); }, 30s))
         << "a poller already runs on this desktop";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -11,6 +12,8 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <filesystem>
+#include <fstream>
 
 #include "dialog_test_support.h"
 #include "talvorine/client/ui/common/dialog_services.h"
@@ -210,6 +213,51 @@ TEST_F(OptionsTest, FileTransferBoxesExcludeEachOtherAndEveryPageStoresItsValues
     EXPECT_EQ(s.animationTime, 1000u);
     EXPECT_EQ(s.port, 9000);
     EXPECT_EQ(s.server, "messenger.example");
+}
+
+// Accepts the file dialog's choice; a dialog that refuses it (with a box, or by staying open)
+// fails the test instead of waiting for ever.
+void AcceptFileDialog(QFileDialog& dialog) {
+    const auto boxes = AnswerBoxes([&] { static_cast<QDialog&>(dialog).accept(); });
+    for (const auto& box : boxes) {
+        ADD_FAILURE() << "the file dialog said: " << box.text.toStdString();
+    }
+    if (dialog.isVisible()) {
+        ADD_FAILURE() << "the file dialog did not take "
+                      << dialog.selectedFiles().join(',').toStdString();
+        dialog.reject();
+    }
+}
+
+TEST_F(OptionsTest, BrowsingPutsTheChosenFileAndFolderIntoTheirFields) {
+    CDlgOptions sheet(Settings(), false, player);
+    ASSERT_TRUE(sheet.ShowPage(3));
+    const auto wav = home.Home() / "chime.wav";
+    { std::ofstream(wav) << "RIFF"; }
+    Find<QCheckBox>(sheet, "playSound")->setChecked(true);
+    testing::WithModal<QFileDialog>([&] { Find<QPushButton>(sheet, "browse")->click(); },
+                                    [&](QFileDialog& dialog) {
+                                        EXPECT_EQ(dialog.defaultSuffix(), "wav");
+                                        EXPECT_EQ(dialog.nameFilters().first(),
+                                                  "Sound Files(*.wav)");
+                                        dialog.selectFile(QString::fromStdString(wav.string()));
+                                        AcceptFileDialog(dialog);
+                                    });
+    EXPECT_EQ(Find<QLineEdit>(sheet, "soundFile")->text().toStdString(), wav.string());
+
+    ASSERT_TRUE(sheet.ShowPage(4));
+    const auto folder = home.Home() / "Incoming";
+    std::filesystem::create_directories(folder);
+    testing::WithModal<QFileDialog>(
+        [&] { Find<QPushButton>(sheet, "browseFolder")->click(); },
+        [&](QFileDialog& dialog) {
+            EXPECT_EQ(dialog.windowTitle(), "Select Default Folder");
+            EXPECT_EQ(dialog.labelText(QFileDialog::FileName), "Select a folder:");
+            dialog.setDirectory(QString::fromStdString(home.Home().string()));
+            dialog.selectFile(QString::fromStdString(folder.string()));
+            AcceptFileDialog(dialog);
+        });
+    EXPECT_EQ(Find<QLineEdit>(sheet, "path")->text().toStdString(), folder.string());
 }
 
 TEST_F(OptionsTest, CancelLeavesTheSettingsAsTheyWere) {

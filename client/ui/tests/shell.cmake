@@ -12,7 +12,8 @@ if(TARGET talvorine_server_harness)
   target_compile_definitions(client_ui_shell_window_test PRIVATE TALVORINE_WITH_SERVER_HARNESS)
 
   talvorine_add_test(client_ui_shell_program_test SOURCES shell_program_test.cpp
-                     LIBS Talvorine::ClientUi talvorine_server_harness TIMEOUT 240)
+                     LIBS Talvorine::ClientUi Talvorine::QtTestSupport talvorine_server_harness
+                     TIMEOUT 240)
   add_dependencies(client_ui_shell_program_test TalvorineMessenger)
   target_compile_definitions(client_ui_shell_program_test PRIVATE
     MESSENGER_PROGRAM="$<TARGET_FILE:TalvorineMessenger>")

@@ -1,11 +1,8 @@
 // The real TalvorineMessenger program, followed through its trace on stderr: one instance per
 // desktop, the wizard before the first connection, and a whole session against the real server
 // ended by the stop signal.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <fstream>
@@ -18,8 +15,7 @@
 #include "talvorine/client/session/account_requests.h"
 #include "talvorine/platform/local_channel.h"
 #include "talvorine/platform/registry_store.h"
-
-extern char** environ;
+#include "talvorine/testing/spawned_program.h"
 
 namespace talvorine::client::ui {
 namespace {
@@ -29,64 +25,20 @@ using testing::PrepareAccount;
 using testing::ReadFile;
 using testing::TempClientHome;
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto start = std::chrono::steady_clock::now();
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() - start > limit) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-// The program started with this process's environment (the test's folders and channels), its
+// The client with this process's environment (the test's folders and channels), its trace on
 // stderr kept in a file.
-class Messenger {
+class Messenger : public talvorine::testing::SpawnedProgram {
 public:
-    explicit Messenger(std::filesystem::path output) : m_output(std::move(output)) {
-        char program[] = MESSENGER_PROGRAM;
-        char* argv[] = {program, nullptr};
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_output.c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (::posix_spawn(&m_pid, program, &actions, nullptr, argv, environ) != 0) {
-            m_pid = -1;
-        }
-        ::posix_spawn_file_actions_destroy(&actions);
-    }
-    Messenger(const Messenger&) = delete;
-    Messenger& operator=(const Messenger&) = delete;
-    ~Messenger() {
-        if (m_pid > 0 && !m_exit) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-
+    explicit Messenger(const std::filesystem::path& output)
+        : SpawnedProgram(MESSENGER_PROGRAM, {}, output), m_output(output) {}
     std::string Output() const { return ReadFile(m_output); }
     bool WaitOutput(const std::string& text, std::chrono::milliseconds limit = 20s) const {
-        return WaitFor([&] { return Output().find(text) != std::string::npos; }, limit);
-    }
-    void Signal(int signal) const { ::kill(m_pid, signal); }
-    std::optional<int> WaitExit(std::chrono::milliseconds limit) {
-        WaitFor(
-            [&] {
-                int status = 0;
-                if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                    m_exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                }
-                return m_exit.has_value();
-            },
-            limit);
-        return m_exit;
+        return talvorine::testing::WaitFor([&] { return Output().find(text) != std::string::npos; },
+                                           limit);
     }
 
 private:
     std::filesystem::path m_output;
-    pid_t m_pid = -1;
-    std::optional<int> m_exit;
 };
 
 class Program : public ::testing::Test {
@@ -129,6 +81,23 @@ TEST_F(Program, StartedTwiceTheSecondSaysSoAndEndsWhileTheFirstGoesOn) {
     first.Signal(SIGTERM);
     EXPECT_EQ(first.WaitExit(20s), 0) << first.Output();
     EXPECT_FALSE(platform::ChannelExists(platform::ClientChannelName()));
+}
+
+TEST_F(Program, WithoutAServerTheNetworkSettingsComeFirstAndCancellingThemEndsTheProgram) {
+    Messenger program(Output("program.txt"));
+    ASSERT_TRUE(program.WaitOutput("window: Network Settings")) << program.Output();
+    program.Signal(SIGTERM);  // cancels the sheet
+    EXPECT_EQ(program.WaitExit(20s), 0) << program.Output();
+    EXPECT_EQ(program.Output().find("window: Talvorine Messenger"), std::string::npos);
+    EXPECT_EQ(program.Output().find("window: Account Wizard"), std::string::npos);
+}
+
+TEST_F(Program, AChannelNameThatCannotBeUsedIsReportedNotACrash) {
+    ::setenv("TALVORINE_CLIENT_CHANNEL", std::string(200, 'x').c_str(), 1);
+    Messenger program(Output("program.txt"));
+    ASSERT_TRUE(program.WaitOutput("cannot be made")) << program.Output();
+    program.Signal(SIGTERM);  // closes the error box
+    EXPECT_EQ(program.WaitExit(20s), 1) << program.Output();
 }
 
 TEST_F(Program, WithNoAccountsTheWizardOpensFirstAndCancellingItEndsTheProgram) {

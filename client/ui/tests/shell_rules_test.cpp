@@ -100,7 +100,7 @@ TEST(NetworkFrom, ValuesTheOptionsWouldRefuseFallBackToTheirDefaults) {
     EXPECT_EQ(network.connectInterval, 60);
     EXPECT_FALSE(network.autoConnect);
 
-    for (const int port : {0, -1, 65536, 70000}) {
+    for (const int port : {0, -1, 65535, 70000}) {
         settings.port = port;
         EXPECT_EQ(NetworkFrom(settings).port, 8000) << port;
     }

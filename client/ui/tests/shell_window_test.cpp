@@ -257,6 +257,37 @@ TEST_F(MainWindow, PostSentryButtonShowsARunningPollerAndLeavingClosesIt) {
     EXPECT_EQ(poller->WaitLine(5s), "1");
 }
 
+TEST_F(MainWindow, OptionsAskFirstWhenTheAccountInUseHasGoneAndRunTheWizardWithoutAccounts) {
+    ASSERT_TRUE(PrepareAccount("00005678", "other", "Other"));
+    ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
+    auto settings = Settings(ClosedPort());
+    CDlgContactList window(services, settings, false);
+    window.Start();
+    ASSERT_TRUE(PumpUntil([&] { return Idle(window); }, 10s));
+    QAction* options = Action(window.SystemMenu(), "options");
+    options->trigger();
+    EXPECT_EQ(services.calls, std::vector<std::string>{"options"});
+
+    // The account in use has gone from this machine, another is there: the question first.
+    services.calls.clear();
+    std::filesystem::remove(home.Path() / "Users" / (std::string(AccountId) + ".UID"));
+    auto boxes = talvorine::testing::AnswerBoxes([&] { options->trigger(); }, QMessageBox::No);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "The active login ID is not available. Correct this problem now?");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Question);
+    EXPECT_TRUE(services.calls.empty());  // No: nothing opens
+    boxes = talvorine::testing::AnswerBoxes([&] { options->trigger(); }, QMessageBox::Yes);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(services.calls, std::vector<std::string>{"select"});  // cancelled: no options
+
+    // No account at all: the wizard comes first.
+    services.calls.clear();
+    std::filesystem::remove(home.Path() / "Users" / "00005678.UID");
+    options->trigger();
+    EXPECT_EQ(services.calls, std::vector<std::string>{"wizard"});
+    ExitAndWait(window);
+}
+
 TEST_F(MainWindow, TrayOnlyStartKeepsTheWindowHiddenOnlyWhereATrayExists) {
     ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
     data::WindowSettings(data::WindowSection::Window).SetDword("TrayIconOnly", 1);
@@ -398,6 +429,33 @@ TEST_F(MainWindow, OnlineAgainstTheRealServerThenExitLogsOutAndSavesTheList) {
     EXPECT_NE(list.find("Friends"), std::string::npos) << list;
     EXPECT_NE(ReadFile(clientHome.UserHive()).find("\"TrayIconOnly\"=dword:00000001"),
               std::string::npos);
+}
+
+TEST_F(MainWindow, AnAccountFromTheWizardLogsTheOldOneOutThenLogsItselfIn) {
+    server::testing::ServerHarness server;
+    ASSERT_TRUE(server.Start()) << server.ConsoleOutput();
+    const auto first = session::RequestNewAccount({"127.0.0.1", server.Port()});
+    const auto second = session::RequestNewAccount({"127.0.0.1", server.Port()});
+    TempClientHome clientHome{"switch"};
+    ASSERT_TRUE(PrepareAccount(first.userId, first.password, "First"));
+    auto settings = Settings(server.Port());
+    CDlgContactList window(services, settings, false);
+    window.Start();
+    ASSERT_TRUE(PumpUntil([&] { return window.Session().Connected(); }, 20s));
+    EXPECT_EQ(window.windowTitle().toStdString(), first.userId);
+
+    services.wizardAccount = second.userId;
+    services.wizardPassword = second.password;
+    Action(window.SystemMenu(), "applyImportAccount")->trigger();
+    ASSERT_TRUE(PumpUntil([&] { return window.Session().Connected(); }, 20s));
+    EXPECT_EQ(window.windowTitle().toStdString(), second.userId);
+    EXPECT_EQ(window.Session().CurrentAccount().userId, second.userId);
+    EXPECT_EQ(window.ContactList().LoadedAccount(), second.userId);
+    EXPECT_NE(server.LogText().find(first.userId + " logged out."), std::string::npos)
+        << server.LogText();
+    // The first account's list was saved when it was put away.
+    EXPECT_TRUE(std::filesystem::exists(clientHome.Path() / "Users" / first.userId / "List.dat"));
+    ExitAndWait(window);
 }
 #endif
 

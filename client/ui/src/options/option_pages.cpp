@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <filesystem>
 
 #include "talvorine/client/ui/common/fields.h"
 #include "talvorine/client/ui/common/help.h"
@@ -431,7 +432,15 @@ std::string_view CDlgOptionFile::HelpTopicName() const {
 }
 
 void CDlgOptionFile::BrowseFolder() {
-    QFileDialog dialog(this, tr("Select Default Folder"), m_path->text());
+    // The folder may not exist yet (it is made on the first transfer): start in the nearest
+    // one that does, rather than in a name the dialog would refuse.
+    std::filesystem::path start = ToStdString(m_path->text());
+    std::error_code ec;
+    while (!start.empty() && !std::filesystem::is_directory(start, ec) &&
+           start != start.parent_path()) {
+        start = start.parent_path();
+    }
+    QFileDialog dialog(this, tr("Select Default Folder"), QString::fromStdString(start.string()));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setOption(QFileDialog::DontUseNativeDialog);

@@ -113,6 +113,10 @@ CDlgContactList::~CDlgContactList() {
     // The workers are stopped while this window can still serve their hand-overs.
     if (!m_shutdown.WorkersLeftBehind()) {
         m_session->Shutdown();
+    } else {
+        // A worker still running uses the session: it is never freed (the program ends
+        // without destroying this window in that case; this is the last line of defence).
+        static_cast<void>(m_session.release());
     }
 }
 

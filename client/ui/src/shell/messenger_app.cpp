@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/shipped_data.h"
@@ -172,8 +173,19 @@ int RunMessenger(const QStringList& arguments, ShellServices& services) {
     qApp->installEventFilter(&tracer);
     StopSignals stopSignals;
 
-    auto listener = platform::ChannelListener::TryCreate(platform::ClientChannelName(),
-                                                         platform::PeerPolicy::SameUser);
+    std::optional<platform::ChannelListener> listener;
+    try {
+        listener = platform::ChannelListener::TryCreate(platform::ClientChannelName(),
+                                                        platform::PeerPolicy::SameUser);
+    } catch (const std::exception& error) {
+        // A channel name that cannot be used (a bad TALVORINE_CLIENT_CHANNEL), no sockets.
+        const QString text = QStringLiteral("The single-instance channel \"%1\" cannot be made: %2")
+                                 .arg(QString::fromStdString(platform::ClientChannelName()),
+                                      QString::fromUtf8(error.what()));
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        ShowError(nullptr, text);
+        return 1;
+    }
     if (!listener) {
         std::fprintf(stderr, "%s\n", ShellText::AlreadyRunning.data());
         ShowWarning(nullptr, ToQString(ShellText::AlreadyRunning));

@@ -54,7 +54,8 @@ session::NetworkSettings NetworkFrom(const data::ClientSettings& settings) {
     const auto defaults = data::ClientSettings::Defaults();
     session::NetworkSettings network;
     network.server = data::TrimServerAddress(settings.server).value_or(std::string());
-    const bool portValid = settings.port >= 1 && settings.port <= 65535;
+    const bool portValid = settings.port >= data::SettingLimits::PortMin &&
+                           settings.port <= data::SettingLimits::PortMax;
     network.port = static_cast<std::uint16_t>(portValid ? settings.port : defaults.port);
     network.autoConnect = settings.autoConnect;
     const bool intervalValid =

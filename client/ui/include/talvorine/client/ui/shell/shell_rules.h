@@ -104,8 +104,9 @@ struct MainMenuState {
 };
 
 // The session's network settings from the client settings. Values the options pages would
-// refuse (edited by hand or damaged) fall back to their defaults: a port outside 1..65535
-// would wrap, an interval below 5 s would hammer the server twice a second.
+// refuse (edited by hand or damaged) fall back to their defaults: a port outside 1..65534
+// would wrap (its account port P + 1 too), an interval below 5 s would hammer the server twice
+// a second.
 session::NetworkSettings NetworkFrom(const data::ClientSettings& settings);
 
 // "&Show Window" while the window is hidden, "&Hide Window" while it is shown.
