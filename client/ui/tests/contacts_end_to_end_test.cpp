@@ -38,5 +38,19 @@ TEST_F(ContactsEndToEnd, RefreshShowsLoginAndLogoutAtOnceAndDisconnectedKeepsThe
     EXPECT_EQ(StoredStatus(), 2);
 }
 
+TEST_F(ContactsEndToEnd, ABusyRequestConnectionGivesUpThePassAfterFiveSeconds) {
+    ASSERT_NO_FATAL_FAILURE(StartA(30000ms));
+    PumpUntil([] { return false; }, 1s);  // the passes woken by the login end first
+    {
+        std::unique_lock busy(session->Locks().request);
+        reports = 0;
+        bar->RefreshUserStatus();
+        PumpUntil([] { return false; }, 6500ms);
+        EXPECT_EQ(reports, 0) << "no report while another exchange holds the connection";
+    }
+    bar->RefreshUserStatus();
+    EXPECT_TRUE(PumpUntil([this] { return reports > 0; }, 10s));
+}
+
 }  // namespace
 }  // namespace talvorine::client::ui::contacts

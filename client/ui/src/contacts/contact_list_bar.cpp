@@ -2,14 +2,10 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QHelpEvent>
-#include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
-#include <QToolTip>
 #include <algorithm>
 
 #include "contact_dialogs.h"
@@ -726,7 +722,7 @@ void CContactListBar::resizeEvent(QResizeEvent* event) {
     Relayout();
 }
 
-void CContactListBar::ShowBox(const std::string& text, bool) const {
+void CContactListBar::ShowBox(const std::string& text) const {
     ShowWarningBox(m_host.DialogParent(), text);
 }
 

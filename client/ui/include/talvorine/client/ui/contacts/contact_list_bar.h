@@ -221,9 +221,8 @@ private:
     void AnimationTick();
     void HoverTick();
     void AfterStructureChange();
-    void ShowBox(const std::string& text, bool question = false) const;
+    void ShowBox(const std::string& text) const;
     bool AskYesNo(const std::string& text) const;
-    void StopAnimationIfIdle();
     std::optional<std::string> MenuContact() const;
     void CloseAllFloating(bool keepPlaces);
     QPoint DefaultFloatingPlace(const std::string& contactId) const;
@@ -254,7 +253,6 @@ private:
     QTimer* m_blinkTimer = nullptr;
     QTimer* m_animationTimer = nullptr;
     QTimer* m_hoverTimer = nullptr;
-    QTimer* m_dragScrollTimer = nullptr;
 
     // The command target of the open menu.
     std::optional<std::string> m_menuContact;
@@ -266,7 +264,6 @@ private:
     QPoint m_grabOffset;
     bool m_dragging = false;
     std::optional<int> m_dropItem;
-    int m_dragScrollDirection = 0;
     int m_headerDragFrom = -1;
     QPoint m_headerPressPoint;
     bool m_headerDragging = false;
