@@ -140,7 +140,8 @@ protected:
 TEST_F(DirectWindowsTest, AcceptedChatCarriesLinesBothWaysAndEndsWithHasQuit) {
     OpenChat();
     EXPECT_EQ(bob->sounds, std::vector<int>{data::SoundEvent::ChatRequest});
-    EXPECT_EQ(alice->windows->ChatRequestWindow(Bob), nullptr);  // closed on acceptance
+    // The request window closes on acceptance.
+    EXPECT_TRUE(PumpUntil([&] { return alice->windows->ChatRequestWindow(Bob) == nullptr; }));
     CDlgChat* aliceChat = alice->windows->ChatWindow(Bob);
     CDlgChat* bobChat = bob->windows->ChatWindow(Alice);
     EXPECT_EQ(aliceChat->windowTitle(), "Chat");
