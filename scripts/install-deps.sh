@@ -10,6 +10,9 @@ packages=(
   libsystemd-dev libcrypt-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
   clang-format clang libclang-rt-14-dev
+  libsystemd-dev
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libxcb1-dev
+  clang-format
   xvfb xauth imagemagick xdotool openbox
   samba samba-common-bin libnss-wrapper
   libgmime-3.0-dev scdoc dpkg-dev dovecot-pop3d

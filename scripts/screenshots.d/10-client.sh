@@ -17,7 +17,7 @@ done
 work=$(mktemp -d /tmp/tlv-client-shots.XXXXXX)
 server_pid="" client_pid="" poller_pid=""
 cleanup() {
-  for pid in $client_pid $server_pid $poller_pid; do
+  for pid in $client_pid $server_pid $poller_pid ${bob_pid:-} ${carol_pid:-}; do
     kill -TERM "$pid" 2>/dev/null || true
   done
   sleep 0.5
@@ -136,6 +136,70 @@ start_client
 wait_trace "status: Online"
 snap_window "^$account\$" "$client_out/main-online.png"
 stop_client
+
+# The contact list: Bob and Carol in "Friends", Dave in "Work", each an account of its own made
+# on the private server (in registries of their own, so Alice stays the account in use); Bob is
+# logged in and listening, so he is shown online.
+make_contact() {  # make_contact NICKNAME: prints the new account's id
+  local dir="$work/contact-$1"
+  mkdir -p "$dir/registry" "$dir/client"
+  echo "$1-pw" | TALVORINE_REGISTRY_DIR="$dir/registry" TALVORINE_CLIENT_HOME="$dir/client" \
+    "$tlvmsg" --server 127.0.0.1 --port "$port" account new --nickname "$1"
+}
+bob=$(make_contact Bob)
+carol=$(make_contact Carol)
+dave=$(make_contact Dave)
+users="$TALVORINE_CLIENT_HOME/Users/$account"
+mkdir -p "$users"
+printf '[Main]\r\nActiveGroup=0\r\n[Groups]\r\nFriends=\r\nWork=\r\nStrangers=\r\n' >"$users/List.dat"
+printf '[Friends]\r\n%s=\r\n%s=\r\n[Work]\r\n%s=\r\n' "$bob" "$carol" "$dave" >"$users/Groups.dat"
+for pair in "$bob:Bob" "$carol:Carol" "$dave:Dave"; do
+  id=${pair%%:*} nick=${pair#*:}
+  printf '[%s]\r\nNickname=%s\r\nEmail=%s@example.com\r\n' "$id" "$nick" "${nick,,}" >"$users/$id.usr"
+done
+TALVORINE_REGISTRY_DIR="$work/contact-Bob/registry" TALVORINE_CLIENT_HOME="$work/contact-Bob/client" \
+  "$tlvmsg" --server 127.0.0.1 --port "$port" listen >"$work/bob.log" 2>&1 &
+bob_pid=$!
+sleep 1
+
+start_client
+wait_trace "status: Online"
+sleep 2  # the login's status poll
+snap_window "^$account\$" "$client_out/main-contacts.png"
+stop_client
+
+start_client --open contact-menu
+wait_trace "status: Online"
+sleep 2
+snap_screen "$client_out/contact-menu.png"
+stop_client
+
+start_client --open "chat:$bob"
+wait_trace "window: Chat Request"
+snap_window "^Chat Request\$" "$client_out/chat-request.png"
+stop_client
+
+for history in chat-history:Chat transfer-history:"File Transfer"; do
+  start_client --open "${history%%:*}:$bob"
+  wait_trace "window: ${history#*:}"
+  snap_window "^${history#*:}\$" "$client_out/${history%%:*}.png"
+  stop_client
+done
+
+# Carol offers Alice a file: "Receive File" opens.
+printf 'Quarterly figures\n' >"$work/figures.txt"
+start_client
+wait_trace "status: Online"
+TALVORINE_REGISTRY_DIR="$work/contact-Carol/registry" TALVORINE_CLIENT_HOME="$work/contact-Carol/client" \
+  "$tlvmsg" --server 127.0.0.1 --port "$port" send-file "$account" "$work/figures.txt" \
+  --description "The figures" >"$work/carol.log" 2>&1 &
+carol_pid=$!
+wait_trace "window: Receive File"
+snap_window "^Receive File\$" "$client_out/receive-file.png"
+stop_client
+kill -TERM "$carol_pid" "$bob_pid" 2>/dev/null || true
+wait "$carol_pid" "$bob_pid" 2>/dev/null || true
+carol_pid="" bob_pid=""
 
 # The bottom buttons' menus and the tray menu (shown at the window when there is no tray).
 for menu in system-menu status-menu tray-menu; do

@@ -22,14 +22,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::PrepareAccount;
+using testing::ReadFile;
 using testing::TempClientHome;
-
-std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // The client with this process's environment (the test's folders and channels), its trace on
 // stderr kept in a file.

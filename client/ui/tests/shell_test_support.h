@@ -9,12 +9,15 @@
 #include <QTimer>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/ui/shell/shell_services.h"
+#include "talvorine/protocol/socket.h"
 
 namespace talvorine::client::ui::testing {
 
@@ -45,6 +48,22 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// A loopback port on which nobody listens (0 when none could be had).
+inline std::uint16_t ClosedPort() {
+    protocol::Socket socket;
+    if (protocol::ListenOn(socket.Ref(), 0) != 0) {
+        return 0;
+    }
+    return protocol::LocalPort(socket.Get());
+}
+
+inline std::string ReadFile(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 // An account as the wizard leaves it: .UID file, remembered password, "CurrentID".
 inline bool PrepareAccount(const std::string& id, const std::string& password,

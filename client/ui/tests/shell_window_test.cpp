@@ -31,25 +31,13 @@ using namespace std::chrono_literals;
 using protocol::OnlineStatus;
 using talvorine::testing::PumpUntil;
 using testing::AnswerDialog;
+using testing::ClosedPort;
 using testing::PrepareAccount;
+using testing::ReadFile;
 using testing::ScriptedServices;
 using testing::TempClientHome;
 
 constexpr const char* AccountId = "00001234";
-
-// A loopback port on which nobody listens.
-std::uint16_t ClosedPort() {
-    protocol::Socket socket;
-    EXPECT_EQ(protocol::ListenOn(socket.Ref(), 0), 0);
-    return protocol::LocalPort(socket.Get());
-}
-
-std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class MainWindow : public ::testing::Test {
 protected:

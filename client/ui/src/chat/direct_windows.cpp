@@ -88,6 +88,18 @@ void DirectWindows::Raise(QWidget* window) {
     window->activateWindow();
 }
 
+void DirectWindows::ShowNew(QWidget* window) const {
+    if (dialogParent != nullptr) {
+        // A window of the main window's: the window manager keeps it above the main window,
+        // which may stay on top of everything else.
+        window->setParent(dialogParent, window->windowFlags());
+    }
+    if (fade) {
+        FadeInWindow(window, fade());
+    }
+    Raise(window);
+}
+
 CDlgChatRequest* DirectWindows::ChatRequestWindow(const std::string& peerId) const {
     return Find(m_requests, peerId);
 }
@@ -117,7 +129,7 @@ void DirectWindows::RequestChat(const std::string& peerId, const std::string& ni
         m_services, peerId, nickname,
         [this](std::string id, session::ChatLink link) { OpenChat(id, std::move(link)); });
     m_requests[peerId] = window;
-    Raise(window);
+    ShowNew(window);
 }
 
 void DirectWindows::ChatRequestReceived(const protocol::ChatRequest& request) {
@@ -131,7 +143,7 @@ void DirectWindows::ChatRequestReceived(const protocol::ChatRequest& request) {
         m_services, incoming,
         [this](std::string id, session::ChatLink link) { OpenChat(id, std::move(link)); });
     m_incoming[incoming.requesterId] = window;
-    Raise(window);
+    ShowNew(window);
 }
 
 void DirectWindows::OpenChat(const std::string& peerId, session::ChatLink link) {
@@ -145,7 +157,7 @@ void DirectWindows::OpenChat(const std::string& peerId, session::ChatLink link) 
     }
     auto* window = new CDlgChat(m_services, peerId, m_services.NicknameOf(peerId), std::move(link));
     m_chats[peerId] = window;
-    Raise(window);
+    ShowNew(window);
 }
 
 void DirectWindows::SendFile(const std::string& peerId, const std::string& nickname,
@@ -159,7 +171,7 @@ void DirectWindows::SendFile(const std::string& peerId, const std::string& nickn
     }
     auto* window = new CDlgSendFile(m_services, peerId, nickname, std::move(file));
     m_sending[peerId] = window;
-    Raise(window);
+    ShowNew(window);
 }
 
 void DirectWindows::DropFile(QWidget* parent, const std::string& peerId,
@@ -184,10 +196,10 @@ void DirectWindows::FileRequestReceived(const protocol::FileRequest& request) {
             auto* received =
                 new CDlgFileReceived(done.senderId, m_services.NicknameOf(done.senderId),
                                      done.fileName, savedAs, openUrl);
-            Raise(received);
+            ShowNew(received);
         });
     m_receiving[offer.senderId] = window;
-    Raise(window);
+    ShowNew(window);
 }
 
 void DirectWindows::CloseAll() {

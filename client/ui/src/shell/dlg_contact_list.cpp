@@ -20,7 +20,10 @@
 
 #include "talvorine/client/data/data_error.h"
 #include "talvorine/client/ui/common/message_box.h"
+#include "talvorine/client/ui/contacts/contact_list_bar.h"
+#include "talvorine/client/ui/contacts/window_docker.h"
 #include "talvorine/client/ui/icons/pictures.h"
+#include "talvorine/client/ui/shell/main_window_contacts.h"
 #include "talvorine/mailpoll/client_link.h"
 #include "talvorine/platform/local_channel.h"
 
@@ -92,16 +95,21 @@ CDlgContactList::CDlgContactList(ShellServices& services, data::ClientSettings& 
     BuildWindow();
     BuildMenus();
     BuildTray();
-    RestorePlacement();
     session::SessionWindow& sessionWindow = *this;
     m_session = std::make_unique<session::ServerSession>(sessionWindow, m_book, m_history,
                                                          NetworkFrom(m_settings));
+    m_contacts = std::make_unique<MainWindowContacts>(*this);
+    RestorePlacement();
     m_timer.setInterval(TimerPeriodMs);
     connect(&m_timer, &QTimer::timeout, this, &CDlgContactList::TimerTick);
     ShowStatus(session::ServerSession::StatusText(OnlineStatus::Offline));
 }
 
 CDlgContactList::~CDlgContactList() {
+    // The StatusPoller and the per-contact windows go before the session they use; the timer
+    // that asks the contact list must not tick while the session's workers are waited for.
+    m_timer.stop();
+    m_contacts.reset();
     // The workers are stopped while this window can still serve their hand-overs.
     if (!m_shutdown.WorkersLeftBehind()) {
         m_session->Shutdown();
@@ -227,23 +235,10 @@ void CDlgContactList::BuildTray() {
     }
 }
 
-// The stored rectangle starts at the frame's top-left corner (where move() puts a window) and
-// has the client area's size: the frame's size belongs to the window manager and is not known
-// before the window is shown, so storing the frame's size would make the window grow by its
-// frame at every start.
 void CDlgContactList::RestorePlacement() {
     resize(sizeHint().expandedTo(QSize(200, 420)));
-    const QPoint corner = frameGeometry().topLeft();
-    const QRect screen = QGuiApplication::primaryScreen() != nullptr
-                             ? QGuiApplication::primaryScreen()->geometry()
-                             : QRect(0, 0, 1024, 768);
-    const data::Rect stored = data::RestoreWindowPlacement(
-        data::WindowSection::Window,
-        {corner.x(), corner.y(), corner.x() + width(), corner.y() + height()}, screen.width(),
-        screen.height());
-    move(stored.left, stored.top);
-    resize(stored.Width(), stored.Height());
-    setWindowFlag(Qt::WindowStaysOnTopHint, m_settings.alwaysOnTop);
+    // The stored rectangle, the docking of the last run and "AlwaysOnTop".
+    m_contacts->Docker().Restore();
 }
 
 void CDlgContactList::Start() {
@@ -285,13 +280,13 @@ void CDlgContactList::ClosePoller() {
     platform::SendChannelLine(poller, mailpoll::ClientMessageLine(mailpoll::ClientMessage::Close));
 }
 
+void CDlgContactList::SetUnreadOpener(std::function<void(const std::string&)> opener) {
+    m_contacts->SetUnreadOpener(std::move(opener));
+}
+
 void CDlgContactList::PlaySound(int eventNumber) {
     emit soundRequested(eventNumber);
     m_services.PlayEventSound(m_settings, eventNumber);
-}
-
-void CDlgContactList::SetUnreadOpener(std::function<void(const std::string&)> opener) {
-    m_unreadOpener = std::move(opener);
 }
 
 // --- commands --------------------------------------------------------------------------
@@ -404,11 +399,7 @@ void CDlgContactList::OpenOptions() {
 
 void CDlgContactList::ApplySettings() {
     m_session->SetNetworkSettings(NetworkFrom(m_settings));
-    const bool visible = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, m_settings.alwaysOnTop);
-    if (visible) {
-        show();  // changing a window flag hides the window
-    }
+    m_contacts->Docker().ApplySettings(m_settings);
 }
 
 void CDlgContactList::ShowHelp() {
@@ -477,7 +468,7 @@ bool CDlgContactList::OpenNamed(const QString& name) {
     } else if (name == "tray-menu") {
         UpdateMenus();
         m_trayMenu->popup(geometry().center());
-    } else {
+    } else if (!m_contacts->OpenNamed(name)) {
         return false;
     }
     return true;
@@ -499,20 +490,16 @@ void CDlgContactList::UpdateMenus() {
 }
 
 bool CDlgContactList::AnyUnread() const {
-    for (int group = 0; group < m_list.GroupCount(); ++group) {
-        if (m_list.GroupUnread(group) > 0) {
-            return true;
-        }
-    }
-    return false;
+    return m_contacts->Bar().HasUnread();
 }
 
 void CDlgContactList::TimerTick() {
-    if (m_shutdown.Started() || m_session->Disconnecting()) {
+    if (m_shutdown.Started() || m_session->Disconnecting() || !m_contacts) {
         return;
     }
     const auto picture =
-        m_trayRule.Tick({isHidden(), AnyUnread(), m_session->Connecting(), m_session->Status()});
+        m_trayRule.Tick({isHidden() || m_contacts->Docker().IsSlidOut(), AnyUnread(),
+                         m_session->Connecting(), m_session->Status()});
     if (picture) {
         m_tray->setIcon(TrayIconPicture(*picture));
     }
@@ -521,7 +508,7 @@ void CDlgContactList::TimerTick() {
 
 void CDlgContactList::OnTrayActivated(int reason) {
     // While one of the window's dialogs is open the tray icon waits, as the window does.
-    if (QApplication::activeModalWidget() != nullptr || m_shutdown.Started()) {
+    if (QApplication::activeModalWidget() != nullptr || m_shutdown.Started() || !m_contacts) {
         return;
     }
     if (reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger) {
@@ -530,17 +517,9 @@ void CDlgContactList::OnTrayActivated(int reason) {
     if (reason == QSystemTrayIcon::Trigger && isVisible()) {
         return;
     }
-    if (m_unreadOpener) {
-        for (int group = 0; group < m_list.GroupCount(); ++group) {
-            for (const auto& entry : m_list.Group(group).contacts) {
-                if (entry->unread.load() > 0) {
-                    m_unreadOpener(entry->id);
-                    return;
-                }
-            }
-        }
+    if (!m_contacts->OpenFirstUnread()) {
+        ShowWindow();
     }
-    ShowWindow();
 }
 
 void CDlgContactList::closeEvent(QCloseEvent* event) {
@@ -600,7 +579,7 @@ std::optional<session::Account> CDlgContactList::CheckAccount() {
                 if (result.accountChanged || !m_list.IsLoaded()) {
                     SwitchContactList(m_account.userId);
                 }
-                m_list.MarkFirstReports();
+                m_contacts->Bar().LoggedIn();
                 setWindowTitle(QString::fromStdString(m_account.userId));
                 return session::Account{m_account.userId, m_account.password, m_account.nickname};
         }
@@ -610,19 +589,18 @@ std::optional<session::Account> CDlgContactList::CheckAccount() {
 
 void CDlgContactList::SwitchContactList(const std::string& accountId) {
     emit accountChanged();
-    {
-        std::lock_guard listLock(m_session->Locks().list);
-        try {
-            m_list.SaveAndUnload();
-        } catch (const std::exception& error) {
-            ShowWarning(error.what());
-        }
-        m_history.SetAccount(accountId);
-        try {
-            m_list.Load(accountId);
-        } catch (const std::exception& error) {
-            ShowWarning(error.what());
-        }
+    // The bar takes the ListMutex for each step and keeps its drawing state in step.
+    contacts::CContactListBar& bar = m_contacts->Bar();
+    try {
+        bar.SaveAndUnloadList();
+    } catch (const std::exception& error) {
+        ShowWarning(error.what());
+    }
+    m_history.SetAccount(accountId);
+    try {
+        bar.LoadList(accountId);
+    } catch (const std::exception& error) {
+        ShowWarning(error.what());
     }
     WakeStatusPoller();
     if (!m_listShown) {
@@ -670,10 +648,8 @@ void CDlgContactList::PostConnectionLost(const std::string& /*reason*/) {
 }
 
 void CDlgContactList::MessageReceived(const session::IncomingMessage& message) {
+    // A storage warning is shown by the contact list, once the reader is released.
     OnWindowThread([this, &message] {
-        if (!message.storageWarning.empty()) {
-            ShowWarning(message.storageWarning);
-        }
         if (message.kind != session::IncomingMessage::Kind::AutoReply) {
             PlaySound(data::SoundEvent::IncomingMessage);
         }
@@ -682,17 +658,13 @@ void CDlgContactList::MessageReceived(const session::IncomingMessage& message) {
 }
 
 void CDlgContactList::ChatRequestReceived(const protocol::ChatRequest& request) {
-    OnWindowThread([this, &request] {
-        PlaySound(data::SoundEvent::ChatRequest);
-        emit chatRequestReceived(request);
-    });
+    // The "Chat Request" sound is played by the window that answers the request.
+    OnWindowThread([this, &request] { emit chatRequestReceived(request); });
 }
 
 void CDlgContactList::FileRequestReceived(const protocol::FileRequest& request) {
-    OnWindowThread([this, &request] {
-        PlaySound(data::SoundEvent::FileRequest);
-        emit fileRequestReceived(request);
-    });
+    // The "File Request" sound is played by the window that answers the request.
+    OnWindowThread([this, &request] { emit fileRequestReceived(request); });
 }
 
 void CDlgContactList::WakeStatusPoller() {
@@ -722,11 +694,8 @@ void CDlgContactList::RememberTrayOnly() {
     data::WindowSettings(data::WindowSection::Window)
         .SetBool(TrayIconOnlyValue, m_trayAvailable && isHidden() && m_listShown);
     if (m_listShown) {
-        const QPoint corner = frameGeometry().topLeft();
-        const QSize size = normalGeometry().isValid() ? normalGeometry().size() : this->size();
-        data::SaveWindowPlacement(
-            data::WindowSection::Window,
-            {corner.x(), corner.y(), corner.x() + size.width(), corner.y() + size.height()});
+        // The placement and the docking values, and the desktop's space given back.
+        m_contacts->Docker().Save();
     }
 }
 
@@ -747,21 +716,14 @@ bool CDlgContactList::EndSession() {
 }
 
 void CDlgContactList::SaveContactList(bool workersLeftBehind) {
-    const auto save = [this] {
-        try {
-            m_list.SaveAndUnload();
-        } catch (const std::exception& error) {
-            ShowWarning(error.what());
-        }
-    };
-    if (workersLeftBehind) {
-        // A worker left running may hold the ListMutex for good; the list keeps its own lock
-        // for every change, so it is saved whole without it.
-        save();
-        return;
+    // The StatusPoller stops first, then the list is saved. A worker left running may hold
+    // the ListMutex for good; the list keeps its own lock for every change, so it is then
+    // saved whole without it.
+    try {
+        m_contacts->StopPollerAndSave(workersLeftBehind);
+    } catch (const std::exception& error) {
+        ShowWarning(error.what());
     }
-    std::lock_guard listLock(m_session->Locks().list);
-    save();
 }
 
 void CDlgContactList::Finish() {

@@ -7,12 +7,14 @@
 #include <QPointer>
 #include <QWidget>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <variant>
 
 #include "talvorine/client/ui/chat/dlg_chat.h"
+#include "talvorine/client/ui/common/fade_in.h"
 #include "talvorine/client/ui/transfer/dlg_transfer.h"
 
 namespace talvorine::client::ui {
@@ -53,15 +55,22 @@ public:
     CDlgSendFile* SendFileWindow(const std::string& peerId) const;
     CDlgReceiveFile* ReceiveFileWindow(const std::string& peerId) const;
 
+    // Brings a window to the front (restored when minimised).
+    static void Raise(QWidget* window);
+
     // The "File Received" window's opener (tests hand in their own).
     OpenUrl openUrl;
+    // The window the new windows belong to (the main window), if any.
+    QWidget* dialogParent = nullptr;
+    // How new windows fade in ("Window Animation"), if they do.
+    std::function<FadeSettings()> fade;
 
 private:
     void OpenChat(const std::string& peerId, session::ChatLink link);
     template <typename Window>
     static Window* Find(const std::map<std::string, QPointer<Window>>& windows,
                         const std::string& peerId);
-    static void Raise(QWidget* window);
+    void ShowNew(QWidget* window) const;
 
     PeerServices m_services;
     std::map<std::string, QPointer<CDlgChatRequest>> m_requests;

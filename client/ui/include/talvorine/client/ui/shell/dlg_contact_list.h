@@ -2,7 +2,8 @@
 // CDlgContactList: the client's main window. It owns the session with the server, the loaded
 // contact list, the 500 ms timer (reconnection and tray picture), the tray icon and the three
 // bottom buttons "System Menu", "Status" and "Post Sentry" with their menus. The area above
-// the buttons ("contactArea") is where the contact list is shown.
+// the buttons ("contactArea") shows the contact list; MainWindowContacts joins it, the chat
+// and file-transfer windows and the docking to this window.
 //
 // Threads: everything here runs on the window's thread. The session's workers reach the window
 // through SessionWindow, which this class implements privately: "sent" calls block the worker
@@ -32,6 +33,8 @@ class QSystemTrayIcon;
 class QToolButton;
 
 namespace talvorine::client::ui {
+
+class MainWindowContacts;
 
 // The message stores of whichever account is in use; the session keeps one reference for
 // its whole life while the account may change between logins.
@@ -67,8 +70,11 @@ public:
     const data::CurrentAccount& CurrentAccount() const { return m_account; }
     ShellServices& Services() { return m_services; }
     QWidget* ContactArea() const { return m_contactArea; }
+    // The contact list, the per-contact windows and the docking of this window.
+    MainWindowContacts& Contacts() { return *m_contacts; }
     void PlaySound(int eventNumber);
-    // Opens the "Messages" window of a contact with unread messages (set by the contact list).
+    // Opens the "Messages" window of a contact with unread messages (the tray's and the
+    // contact list's double click); until one is set, those double clicks open nothing.
     void SetUnreadOpener(std::function<void(const std::string& contactId)> opener);
 
     // --- commands (the menus call these) ---
@@ -95,7 +101,8 @@ public:
     void NewMailArrived();
     // Opens a window or menu by name after start-up (the program's "--open" switch):
     // "options", "select-account", "wizard", "change-password", "away", "shutdown-prompt",
-    // "about", "system-menu", "status-menu", "tray-menu". False for an unknown name.
+    // "about", "system-menu", "status-menu", "tray-menu", and the contact list's names
+    // (MainWindowContacts::OpenNamed). False for an unknown name.
     bool OpenNamed(const QString& name);
 
     // The tray picture and the menu state, as the timer and the menus last set them.
@@ -188,7 +195,8 @@ private:
     session::ContactListBook m_book{m_list};
     CurrentAccountHistory m_history;
     std::unique_ptr<session::ServerSession> m_session;
-    std::function<void(const std::string&)> m_unreadOpener;
+    // After the session: it goes first, stopping the StatusPoller that uses the session.
+    std::unique_ptr<MainWindowContacts> m_contacts;
 
     QTimer m_timer;
     TrayPictureRule m_trayRule;

@@ -1,0 +1,287 @@
+#include "talvorine/client/ui/shell/main_window_contacts.h"
+
+#include <QMenu>
+#include <QVBoxLayout>
+
+#include "talvorine/client/ui/chat/dlg_chat_history.h"
+#include "talvorine/client/ui/common/fade_in.h"
+#include "talvorine/client/ui/contacts/contact_list_bar.h"
+#include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/shell/dlg_contact_list.h"
+#include "talvorine/client/ui/transfer/dlg_file_transfer_history.h"
+
+namespace talvorine::client::ui {
+
+namespace {
+
+using contacts::ContactCommand;
+
+template <typename Window>
+Window* FindOpen(const std::map<std::string, QPointer<Window>>& windows, const std::string& id) {
+    const auto found = windows.find(id);
+    return found == windows.end() ? nullptr : found->second.data();
+}
+
+template <typename Window>
+void CloseEach(std::map<std::string, QPointer<Window>>& windows) {
+    for (auto& [id, window] : windows) {
+        if (window) {
+            window->close();
+        }
+    }
+    windows.clear();
+}
+
+}  // namespace
+
+MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(window) {
+    QWidget* area = window.ContactArea();
+    auto* layout = new QVBoxLayout(area);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_bar = std::make_unique<contacts::CContactListBar>(window.ContactList(),
+                                                        window.Session().Locks().list, *this, area);
+    layout->addWidget(m_bar.get());
+    m_direct = std::make_unique<DirectWindows>(MakePeerServices());
+    m_direct->dialogParent = &window;
+    m_direct->fade = [this] { return FadeSettings::From(m_window.Settings()); };
+    m_docker = new contacts::WindowDocker(window, window.Settings());
+
+    contacts::CContactListBar* bar = m_bar.get();
+    // The engine asks for a poll after every login, logout and status change; the first one
+    // after a login marks the first reports, so contacts already online are no arrivals.
+    QObject::connect(&window, &CDlgContactList::statusPollWanted, bar, [this, bar] {
+        const bool connected = m_window.Session().Connected();
+        if (connected && !m_loggedIn) {
+            bar->LoggedIn();
+        } else {
+            bar->WakeStatusPoll();
+        }
+        m_loggedIn = connected;
+    });
+    QObject::connect(
+        &window, &CDlgContactList::messageReceived, bar,
+        [bar](const session::IncomingMessage& message) { bar->MessageReceived(message); });
+    QObject::connect(
+        &window, &CDlgContactList::chatRequestReceived, bar,
+        [this](const protocol::ChatRequest& request) { m_direct->ChatRequestReceived(request); });
+    QObject::connect(
+        &window, &CDlgContactList::fileRequestReceived, bar,
+        [this](const protocol::FileRequest& request) { m_direct->FileRequestReceived(request); });
+    QObject::connect(&window, &CDlgContactList::accountChanged, bar,
+                     [this] { CloseContactWindows(); });
+    m_bar->StartStatusPoller(window.Session());
+}
+
+MainWindowContacts::~MainWindowContacts() {
+    // The poller uses the session, which goes after this object.
+    m_bar->StopStatusPoller();
+    CloseEach(m_chatHistories);
+    CloseEach(m_transferHistories);
+    m_direct.reset();
+}
+
+PeerServices MainWindowContacts::MakePeerServices() {
+    PeerServices services;
+    services.channel = &m_window.Session();
+    services.connected = [this] { return m_window.Session().Connected(); };
+    services.quitting = [this] {
+        return m_window.ShutdownStarted() || m_window.Session().Quitting();
+    };
+    services.accountId = [this] { return m_window.CurrentAccount().userId; };
+    services.ownNickname = [this] { return OwnNickname(); };
+    services.nicknameOf = [this](std::string_view userId) {
+        return m_window.Session().Incoming().NicknameOf(userId);
+    };
+    services.receiveOptions = [this] {
+        const data::ClientSettings& settings = m_window.Settings();
+        session::FileReceiveOptions options;
+        options.acceptMode = static_cast<int>(settings.acceptMode);
+        options.overwriteMode = static_cast<int>(settings.overwriteMode);
+        options.useUserName = settings.useUserName;
+        options.receiveFolder = settings.filePath.empty()
+                                    ? data::ClientSettings::Defaults().filePath
+                                    : settings.filePath;
+        return options;
+    };
+    services.playSound = [this](int eventNumber) { m_window.PlaySound(eventNumber); };
+    return services;
+}
+
+std::string MainWindowContacts::NicknameOf(const std::string& contactId) const {
+    return m_window.Session().Incoming().NicknameOf(contactId);
+}
+
+std::string MainWindowContacts::OwnNickname() const {
+    const auto& account = m_window.CurrentAccount();
+    return account.nickname.empty() ? account.userId : account.nickname;
+}
+
+void MainWindowContacts::SetUnreadOpener(std::function<void(const std::string&)> opener) {
+    m_unreadOpener = std::move(opener);
+}
+
+bool MainWindowContacts::OpenFirstUnread() {
+    const auto contact = m_bar->FirstUnreadContact();
+    if (!contact || !CanOpen(ContactCommand::ReceivedMessages)) {
+        return false;
+    }
+    OpenReceivedMessages(*contact);
+    return true;
+}
+
+void MainWindowContacts::CloseContactWindows() {
+    m_direct->CloseAll();
+    CloseEach(m_chatHistories);
+    CloseEach(m_transferHistories);
+}
+
+void MainWindowContacts::StopPollerAndSave(bool workersLeftBehind) {
+    m_bar->StopStatusPoller();
+    m_bar->SaveAndUnloadList(workersLeftBehind ? contacts::CContactListBar::ListLock::Skip
+                                               : contacts::CContactListBar::ListLock::Take);
+}
+
+bool MainWindowContacts::OpenNamed(const QString& name) {
+    if (name == QLatin1String("contact-menu")) {
+        const auto contact = m_bar->ContactAtItem(0);
+        if (!contact) {
+            return false;
+        }
+        m_namedMenu = m_bar->BuildContactMenu(*contact);
+        m_namedMenu->popup(m_bar->mapToGlobal(m_bar->ItemRect(0).center()));
+        return true;
+    }
+    const qsizetype colon = name.indexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        return false;
+    }
+    const QString command = name.left(colon);
+    const std::string contactId = name.mid(colon + 1).toStdString();
+    {
+        std::lock_guard lock(m_window.Session().Locks().list);
+        if (!m_window.ContactList().FindContact(contactId)) {
+            return false;
+        }
+    }
+    if (command == QLatin1String("chat")) {
+        OpenChat(contactId);
+    } else if (command == QLatin1String("chat-history")) {
+        OpenChatHistory(contactId);
+    } else if (command == QLatin1String("transfer-history")) {
+        OpenFileTransferHistory(contactId);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+CDlgChatHistory* MainWindowContacts::ChatHistoryWindow(const std::string& contactId) const {
+    return FindOpen(m_chatHistories, contactId);
+}
+
+CDlgFileTransferHistory* MainWindowContacts::TransferHistoryWindow(
+    const std::string& contactId) const {
+    return FindOpen(m_transferHistories, contactId);
+}
+
+// --- ContactListHost ---
+
+bool MainWindowContacts::IsConnected() const {
+    return m_window.Session().Connected();
+}
+
+std::string MainWindowContacts::OwnUserId() const {
+    return IsConnected() ? m_window.CurrentAccount().userId : std::string();
+}
+
+void MainWindowContacts::PlayEventSound(int eventNumber) {
+    m_window.PlaySound(eventNumber);
+}
+
+QWidget* MainWindowContacts::DialogParent() {
+    return &m_window;
+}
+
+QWidget* MainWindowContacts::MainWindow() {
+    return &m_window;
+}
+
+bool MainWindowContacts::CanOpen(ContactCommand command) const {
+    switch (command) {
+        case ContactCommand::Chat:
+        case ContactCommand::FileTransfer:
+        case ContactCommand::ChatHistory:
+        case ContactCommand::FileTransferHistory:
+            return true;
+        case ContactCommand::ReceivedMessages:
+            return static_cast<bool>(m_unreadOpener);
+        default:
+            // The send window, the message history, the user information, the user wizard and the
+            // user icons are not part of this client yet.
+            return false;
+    }
+}
+
+// The commands CanOpen says no to are greyed in the menu and skipped by a double click; were
+// one called anyway, it does nothing.
+void MainWindowContacts::OpenSendMessage(const std::string&) {}
+void MainWindowContacts::OpenReceivedMessages(const std::string& contactId) {
+    if (m_unreadOpener) {
+        m_unreadOpener(contactId);
+    }
+}
+void MainWindowContacts::PassToMessagesWindow(const std::string&, std::span<const std::uint8_t>) {
+    // No "Messages" window can be open: the record is stored and counted unread already.
+}
+void MainWindowContacts::OpenMessageHistory(const std::string&) {}
+void MainWindowContacts::OpenUserInfo(const std::string&) {}
+void MainWindowContacts::OpenUserWizard(const std::string&) {}
+void MainWindowContacts::UpdateUserIcons(const std::string&) {}
+void MainWindowContacts::CustomizeUserIcons(const std::string&) {}
+void MainWindowContacts::ResetUserIcons(const std::string&) {}
+
+void MainWindowContacts::OpenChat(const std::string& contactId) {
+    m_direct->RequestChat(contactId, NicknameOf(contactId));
+}
+
+void MainWindowContacts::OpenFileTransfer(const std::string& contactId) {
+    m_direct->SendFile(contactId, NicknameOf(contactId));
+}
+
+void MainWindowContacts::OpenChatHistory(const std::string& contactId) {
+    if (CDlgChatHistory* open = ChatHistoryWindow(contactId)) {
+        DirectWindows::Raise(open);
+        return;
+    }
+    auto* window = new CDlgChatHistory(ChatHistory(m_window.ContactList().LoadedAccount(),
+                                                   contactId, OwnNickname(), NicknameOf(contactId)),
+                                       &m_window);
+    FadeInWindow(window, FadeSettings::From(m_window.Settings()));
+    m_chatHistories[contactId] = window;
+    DirectWindows::Raise(window);
+}
+
+void MainWindowContacts::OpenFileTransferHistory(const std::string& contactId) {
+    if (CDlgFileTransferHistory* open = TransferHistoryWindow(contactId)) {
+        DirectWindows::Raise(open);
+        return;
+    }
+    auto* window = new CDlgFileTransferHistory(
+        TransferHistory(m_window.ContactList().LoadedAccount(), contactId, OwnNickname(),
+                        NicknameOf(contactId)),
+        &m_window);
+    FadeInWindow(window, FadeSettings::From(m_window.Settings()));
+    m_transferHistories[contactId] = window;
+    DirectWindows::Raise(window);
+}
+
+void MainWindowContacts::FilesDropped(const std::string& contactId,
+                                      const std::vector<std::filesystem::path>& files) {
+    if (files.empty()) {
+        return;
+    }
+    // The first file only: one "Send File" window per contact, one file per transfer.
+    m_direct->DropFile(&m_window, contactId, NicknameOf(contactId), files.front());
+}
+
+}  // namespace talvorine::client::ui
