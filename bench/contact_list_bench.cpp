@@ -54,6 +54,7 @@ public:
     void UpdateUserIcons(const std::string&) override {}
     void CustomizeUserIcons(const std::string&) override {}
     void ResetUserIcons(const std::string&) override {}
+    void FilesDropped(const std::string&, const std::vector<std::filesystem::path>&) override {}
     QWidget window;
 };
 

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QWidget>
 
+#include "talvorine/client/ui/common/fade_in.h"
 #include "talvorine/testing/qt_test_support.h"
 #include "test_folders.h"
 
@@ -158,13 +159,13 @@ TEST_F(DockerTest, WithoutDockingTheValuesAreWrittenBackUnchangedAndOffScreenIsR
 
 TEST(FadeIn, OpacityRisesToOpaqueOverTheAnimationTime) {
     QWidget dialog;
-    FadeInOnShow(dialog, true, 200);
+    FadeInWindow(&dialog, FadeSettings{true, true, 200});
+    QWidget page(&dialog);
+    FadeInPage(&page, FadeSettings{true, true, 100});
     dialog.show();
     EXPECT_LT(dialog.windowOpacity(), 0.5);
-    ASSERT_TRUE(PumpUntil([&] { return dialog.windowOpacity() >= 1.0; }, 3s));
-    QWidget page(&dialog);
-    FadeIn(page, 100);
     EXPECT_NE(page.graphicsEffect(), nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return dialog.windowOpacity() >= 1.0; }, 3s));
     ASSERT_TRUE(PumpUntil([&] { return page.graphicsEffect() == nullptr; }, 3s));
 }
 

@@ -132,11 +132,4 @@ private:
     QMetaObject::Connection m_slideFinished;
 };
 
-// Fades the widget in over `milliseconds`: window opacity for a top-level window, an opacity
-// effect for a page inside one.
-void FadeIn(QWidget& widget, std::uint32_t milliseconds);
-// Fades the widget in each time it is shown, while `enabled` (the "Window Animation" or
-// "PropertyPage Animation" setting) holds.
-void FadeInOnShow(QWidget& widget, bool enabled, std::uint32_t milliseconds);
-
 }  // namespace talvorine::client::ui::contacts
