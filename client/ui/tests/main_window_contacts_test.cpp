@@ -102,7 +102,7 @@ protected:
         ASSERT_TRUE(PrepareAccount(AccountId, "secret", "Nick"));
         window = std::make_unique<CDlgContactList>(services, settings, true);
         window->Start();
-        ASSERT_TRUE(PumpUntil([&] { return Idle(*window); }, 10s));
+        ASSERT_TRUE(PumpUntil([&] { return Idle(*window); }, 40s));
         ASSERT_EQ(window->ContactList().GroupCount(), 2);
         ASSERT_TRUE(Bar().AddContact(0, FriendId, "Friend", "").ok);
         Bar().OpenGroup(0);
@@ -265,7 +265,7 @@ TEST_F(MainWindowContactsTest, AnotherAccountClosesEveryPerContactWindowAndLoads
     services.wizardAccount = "00005678";
     services.wizardPassword = "other";
     window->ApplyImportAccount();
-    ASSERT_TRUE(PumpUntil([&] { return Idle(*window); }, 10s));
+    ASSERT_TRUE(PumpUntil([&] { return Idle(*window); }, 40s));
     ASSERT_TRUE(PumpUntil([&] { return !chatHistory && !transferHistory && !request; }, 5s));
     EXPECT_EQ(window->Contacts().ChatHistoryWindow(FriendId), nullptr);
     EXPECT_EQ(window->Contacts().Direct().ChatRequestWindow(FriendId), nullptr);
