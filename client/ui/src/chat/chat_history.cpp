@@ -1,12 +1,9 @@
 #include "talvorine/client/ui/chat/chat_history.h"
 
-#include <system_error>
-
 #include "talvorine/client/data/history_files.h"
+#include "talvorine/client/ui/common/history_rows.h"
 
 namespace talvorine::client::ui {
-
-namespace fs = std::filesystem;
 
 ChatHistory::ChatHistory(std::string accountId, std::string peerId, std::string ownNickname,
                          std::string peerNickname)
@@ -32,27 +29,11 @@ void ChatHistory::Refill() {
 }
 
 std::optional<std::string> ChatHistory::Delete(std::size_t row) {
-    if (row >= m_rows.size()) {
-        return std::nullopt;
-    }
-    std::error_code error;
-    if (!fs::remove(m_rows[row].file, error) && error) {
-        return error.message();
-    }
-    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(row));
-    return std::nullopt;
+    return RemoveRowAndFile(m_rows, row, [](const ChatHistoryRow& listed) { return listed.file; });
 }
 
 std::size_t ChatHistory::DeleteAll() {
-    std::vector<ChatHistoryRow> kept;
-    for (ChatHistoryRow& row : m_rows) {
-        std::error_code error;
-        if (!fs::remove(row.file, error) && error) {
-            kept.push_back(std::move(row));
-        }
-    }
-    m_rows = std::move(kept);
-    return m_rows.size();
+    return RemoveAllRowsAndFiles(m_rows, [](const ChatHistoryRow& listed) { return listed.file; });
 }
 
 ChatDetails ChatHistory::Details(std::size_t row) const {

@@ -12,6 +12,7 @@
 
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/ui/common/contact_header.h"
+#include "talvorine/client/ui/common/history_rows.h"
 #include "talvorine/client/ui/common/marks.h"
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/window_memory.h"
@@ -137,8 +138,7 @@ void CDlgFileTransferHistory::Fill() {
 }
 
 int CDlgFileTransferHistory::SelectedRow() const {
-    const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
-    return selected.isEmpty() ? -1 : m_list->indexOfTopLevelItem(selected.first());
+    return ui::SelectedRow(*m_list);
 }
 
 void CDlgFileTransferHistory::UpdateButtons() {

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <system_error>
 
+#include "talvorine/client/ui/common/history_rows.h"
+
 namespace talvorine::client::ui {
 
 namespace fs = std::filesystem;
@@ -31,27 +33,13 @@ void TransferHistory::Refill(bool showOutgoing, bool showIncoming) {
 }
 
 std::optional<std::string> TransferHistory::Delete(std::size_t row) {
-    if (row >= m_rows.size()) {
-        return std::nullopt;
-    }
-    std::error_code error;
-    if (!fs::remove(m_rows[row].record.file, error) && error) {
-        return error.message();
-    }
-    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(row));
-    return std::nullopt;
+    return RemoveRowAndFile(m_rows, row,
+                            [](const TransferHistoryRow& listed) { return listed.record.file; });
 }
 
 std::size_t TransferHistory::DeleteAll() {
-    std::vector<TransferHistoryRow> kept;
-    for (TransferHistoryRow& row : m_rows) {
-        std::error_code error;
-        if (!fs::remove(row.record.file, error) && error) {
-            kept.push_back(std::move(row));
-        }
-    }
-    m_rows = std::move(kept);
-    return m_rows.size();
+    return RemoveAllRowsAndFiles(
+        m_rows, [](const TransferHistoryRow& listed) { return listed.record.file; });
 }
 
 TransferOpenTargets TransferHistory::OpenTargets(std::size_t row) const {
