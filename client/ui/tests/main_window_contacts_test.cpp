@@ -141,13 +141,13 @@ TEST_F(MainWindowContactsTest, BarShowsTheLoadedListInTheContactArea) {
 TEST_F(MainWindowContactsTest, MenuGreysTheCommandsWhoseWindowsAreMissing) {
     auto menu = FriendMenu();
     ASSERT_NE(menu, nullptr);
-    for (const char* text : {"Message...", "Message History...", "Info...", "Add User...",
-                             "Update User Icons", "Customize User Icons...", "Reset to Default"}) {
+    for (const char* text : {"Message History...", "Info...", "Add User...", "Update User Icons",
+                             "Customize User Icons...", "Reset to Default"}) {
         QAction* action = FindAction(*menu, QString::fromLatin1(text));
         ASSERT_NE(action, nullptr) << text;
         EXPECT_FALSE(action->isEnabled()) << text;
     }
-    for (const char* text : {"Chat...", "File Transfer...", "Chat History...",
+    for (const char* text : {"Message...", "Chat...", "File Transfer...", "Chat History...",
                              "FileTransfer History...", "E-mail", "Rename User", "Delete User"}) {
         QAction* action = FindAction(*menu, QString::fromLatin1(text));
         ASSERT_NE(action, nullptr) << text;
@@ -158,9 +158,14 @@ TEST_F(MainWindowContactsTest, MenuGreysTheCommandsWhoseWindowsAreMissing) {
     EXPECT_FALSE(FindAction(*empty, "Add User...")->isEnabled());
     EXPECT_TRUE(FindAction(*empty, "Add Group...")->isEnabled());
 
-    // A double click, with or without unread messages, opens nothing and changes nothing.
+    // A double click without unread messages acts as "Message...", which offline opens
+    // nothing but its warning; with unread messages it opens nothing and changes nothing.
     const auto before = QApplication::topLevelWidgets().size();
-    Bar().ActivateContact(FriendId);
+    const auto boxes = AnswerBoxes([&] { Bar().ActivateContact(FriendId); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "You're not online now. Please connect to the server first.");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(window->Contacts().SendWindows().Window(FriendId), nullptr);
     {
         std::lock_guard lock(window->Session().Locks().list);
         auto& list = window->ContactList();

@@ -45,6 +45,7 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
     m_direct->dialogParent = &window;
     m_direct->fade = [this] { return FadeSettings::From(m_window.Settings()); };
     m_docker = new contacts::WindowDocker(window, window.Settings());
+    m_sendWindows = std::make_unique<SendMessageWindows>(MakeSendServices(), &window);
 
     contacts::CContactListBar* bar = m_bar.get();
     // The engine asks for a poll after every login, logout and status change; the first one
@@ -77,7 +78,22 @@ MainWindowContacts::~MainWindowContacts() {
     m_bar->StopStatusPoller();
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
+    m_sendWindows.reset();
     m_direct.reset();
+}
+
+SendMessageServices MainWindowContacts::MakeSendServices() {
+    SendMessageServices services;
+    services.session = &m_window.Session();
+    services.contacts = &m_window.ContactList();
+    services.connected = [this] { return m_window.Session().Connected(); };
+    services.quitting = [this] {
+        return m_window.ShutdownStarted() || m_window.Session().Quitting();
+    };
+    services.minimizeOnSend = [this] { return m_window.Settings().minimizeOnSend; };
+    services.playSound = [this](int eventNumber) { m_window.PlaySound(eventNumber); };
+    services.fade = [this] { return FadeSettings::From(m_window.Settings()); };
+    return services;
 }
 
 PeerServices MainWindowContacts::MakePeerServices() {
@@ -130,6 +146,7 @@ bool MainWindowContacts::OpenFirstUnread() {
 }
 
 void MainWindowContacts::CloseContactWindows() {
+    m_sendWindows->CloseAll();
     m_direct->CloseAll();
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
@@ -163,7 +180,9 @@ bool MainWindowContacts::OpenNamed(const QString& name) {
             return false;
         }
     }
-    if (command == QLatin1String("chat")) {
+    if (command == QLatin1String("message")) {
+        OpenSendMessage(contactId);
+    } else if (command == QLatin1String("chat")) {
         OpenChat(contactId);
     } else if (command == QLatin1String("chat-history")) {
         OpenChatHistory(contactId);
@@ -208,6 +227,7 @@ QWidget* MainWindowContacts::MainWindow() {
 
 bool MainWindowContacts::CanOpen(ContactCommand command) const {
     switch (command) {
+        case ContactCommand::SendMessage:
         case ContactCommand::Chat:
         case ContactCommand::FileTransfer:
         case ContactCommand::ChatHistory:
@@ -216,15 +236,17 @@ bool MainWindowContacts::CanOpen(ContactCommand command) const {
         case ContactCommand::ReceivedMessages:
             return static_cast<bool>(m_unreadOpener);
         default:
-            // The send window, the message history, the user information, the user wizard and the
-            // user icons are not part of this client yet.
+            // The message history, the user information, the user wizard and the user icons are
+            // not part of this client yet.
             return false;
     }
 }
 
 // The commands CanOpen says no to are greyed in the menu and skipped by a double click; were
 // one called anyway, it does nothing.
-void MainWindowContacts::OpenSendMessage(const std::string&) {}
+void MainWindowContacts::OpenSendMessage(const std::string& contactId) {
+    m_sendWindows->Open(contactId, NicknameOf(contactId));
+}
 void MainWindowContacts::OpenReceivedMessages(const std::string& contactId) {
     if (m_unreadOpener) {
         m_unreadOpener(contactId);

@@ -1,8 +1,8 @@
 #pragma once
 // What the main window holds for its contacts: the group bar in its contact area (with the
-// StatusPoller), the chat and file-transfer windows, the chat and file-transfer history
-// windows (one per contact) and the window's docking. It answers the contact list's commands
-// and joins the main window's events to the windows that handle them.
+// StatusPoller), the "Send Message" windows, the chat and file-transfer windows, the chat and
+// file-transfer history windows (one per contact) and the window's docking. It answers the contact
+// list's commands and joins the main window's events to the windows that handle them.
 //
 // Threads: everything here runs on the window's thread; the session's hand-overs arrive
 // through the main window's signals.
@@ -18,6 +18,7 @@
 
 #include "talvorine/client/ui/chat/direct_windows.h"
 #include "talvorine/client/ui/contacts/contact_list_host.h"
+#include "talvorine/client/ui/messages/send_message_windows.h"
 
 class QMenu;
 class QString;
@@ -45,6 +46,8 @@ public:
     contacts::CContactListBar& Bar() { return *m_bar; }
     const contacts::CContactListBar& Bar() const { return *m_bar; }
     DirectWindows& Direct() { return *m_direct; }
+    // The "Send Message" windows; the "Messages" window's reply calls OpenReply here.
+    SendMessageWindows& SendWindows() { return *m_sendWindows; }
     contacts::WindowDocker& Docker() { return *m_docker; }
 
     // The window that shows a contact's received messages.
@@ -59,7 +62,8 @@ public:
 
     // The program's "--open" names of the contact list: "contact-menu" (the menu of the open
     // group's first contact), "chat:ID", "chat-history:ID", "transfer-history:ID". False for
-    // an unknown name or a contact that is not on the list.
+    // an unknown name or a contact that is not on the list. "message:ID" opens the contact's
+    // "Send Message" window.
     bool OpenNamed(const QString& name);
 
     CDlgChatHistory* ChatHistoryWindow(const std::string& contactId) const;
@@ -91,12 +95,14 @@ public:
 
 private:
     PeerServices MakePeerServices();
+    SendMessageServices MakeSendServices();
     std::string NicknameOf(const std::string& contactId) const;
     std::string OwnNickname() const;
 
     CDlgContactList& m_window;
     std::unique_ptr<contacts::CContactListBar> m_bar;
     std::unique_ptr<DirectWindows> m_direct;
+    std::unique_ptr<SendMessageWindows> m_sendWindows;
     QPointer<contacts::WindowDocker> m_docker;
     std::function<void(const std::string&)> m_unreadOpener;
     std::unique_ptr<QMenu> m_namedMenu;
