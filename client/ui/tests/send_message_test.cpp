@@ -312,12 +312,19 @@ TEST_F(SendMessageWindowTest, FormattingOfTheSelectionTravelsInTheRtf) {
     EXPECT_TRUE(probe.charFormat().font().underline());
     EXPECT_EQ(probe.charFormat().foreground().color(), QColor(Qt::red));
 
-    // "Automatic" takes the colour away again.
+    // "Automatic" takes the colour away again and leaves the rest of each run's format.
+    cursor.setPosition(0);
+    cursor.setPosition(10, QTextCursor::KeepAnchor);
+    window->ComposeBox()->setTextCursor(cursor);
     colours->actions().back()->trigger();
     rtf::ReadRtf(ComposedMessage(*window->ComposeBox()->document()).body, received);
     probe = QTextCursor(&received);
     probe.setPosition(8);
     EXPECT_FALSE(probe.charFormat().hasProperty(QTextFormat::ForegroundBrush));
+    EXPECT_TRUE(probe.charFormat().font().bold());
+    probe.setPosition(2);
+    EXPECT_FALSE(probe.charFormat().font().bold())
+        << ComposedMessage(*window->ComposeBox()->document()).body;
 }
 
 }  // namespace

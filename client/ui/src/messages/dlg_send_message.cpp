@@ -13,10 +13,12 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSyntaxHighlighter>
+#include <QTextBlock>
 #include <QTextEdit>
 #include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <system_error>
 
 #include "talvorine/client/data/client_settings.h"
@@ -340,36 +342,59 @@ void CDlgSendMessage::ToggleUnderline() {
 }
 
 void CDlgSendMessage::SetForeground(std::optional<QColor> color) {
-    QTextCursor cursor = m_compose->textCursor();
-    QTextCharFormat format;
-    if (color) {
-        format.setForeground(*color);
-        m_compose->mergeCurrentCharFormat(format);
-        return;
-    }
-    // Automatic: the colour property goes, and the text follows the system's colour.
-    format = m_compose->currentCharFormat();
-    format.clearForeground();
-    if (cursor.hasSelection()) {
-        cursor.setCharFormat(format);
-    }
-    m_compose->setCurrentCharFormat(format);
+    SetColor(color, QTextFormat::ForegroundBrush);
 }
 
 void CDlgSendMessage::SetBackground(std::optional<QColor> color) {
-    QTextCursor cursor = m_compose->textCursor();
-    QTextCharFormat format;
+    SetColor(color, QTextFormat::BackgroundBrush);
+}
+
+void CDlgSendMessage::SetColor(std::optional<QColor> color, int property) {
     if (color) {
-        format.setBackground(*color);
+        QTextCharFormat format;
+        format.setProperty(property, QBrush(*color));
         m_compose->mergeCurrentCharFormat(format);
         return;
     }
-    format = m_compose->currentCharFormat();
-    format.clearBackground();
-    if (cursor.hasSelection()) {
-        cursor.setCharFormat(format);
+    // Automatic: the colour property goes, and the text follows the system's colours. Each
+    // run of the selection keeps the rest of its own format.
+    const QTextCursor cursor = m_compose->textCursor();
+    QTextDocument* document = m_compose->document();
+    const int from = cursor.selectionStart();
+    const int to = cursor.selectionEnd();
+    struct Run {
+        int start;
+        int end;
+        QTextCharFormat format;
+    };
+    std::vector<Run> runs;
+    for (QTextBlock block = document->findBlock(from); block.isValid() && block.position() < to;
+         block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const int start = std::max(from, fragment.position());
+            const int end = std::min(to, fragment.position() + fragment.length());
+            if (start < end) {
+                runs.push_back({start, end, fragment.charFormat()});
+            }
+        }
     }
-    m_compose->setCurrentCharFormat(format);
+    QTextCursor edit(document);
+    edit.beginEditBlock();
+    for (Run& run : runs) {
+        run.format.clearProperty(property);
+        edit.setPosition(run.start);
+        edit.setPosition(run.end, QTextCursor::KeepAnchor);
+        edit.setCharFormat(run.format);
+    }
+    edit.endEditBlock();
+    // Without a selection it is what is typed next that follows the system's colours (with
+    // one, setting the format would lay it over the whole selection).
+    if (!cursor.hasSelection()) {
+        QTextCharFormat typing = m_compose->currentCharFormat();
+        typing.clearProperty(property);
+        m_compose->setCurrentCharFormat(typing);
+    }
 }
 
 bool CDlgSendMessage::CheckRecipient(const std::string& contactId, bool checked) {
@@ -456,6 +481,12 @@ void CDlgSendMessage::Send() {
 }
 
 void CDlgSendMessage::EnableControls(bool enabled) {
+    // The controls are the window's only sign that a send is under way.
+    if (enabled) {
+        unsetCursor();
+    } else {
+        setCursor(Qt::BusyCursor);
+    }
     for (QWidget* control :
          std::initializer_list<QWidget*>{m_multiple, m_formatRow, m_compose, m_sendOffline,
                                          m_wordWrap, m_send, m_cancel, m_tree}) {

@@ -1,6 +1,7 @@
 #include "talvorine/client/ui/shell/main_window_contacts.h"
 
 #include <QMenu>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "talvorine/client/ui/chat/dlg_chat_history.h"
@@ -181,6 +182,11 @@ bool MainWindowContacts::OpenNamed(const QString& name) {
         }
     }
     if (command == QLatin1String("message")) {
+        // The window needs the connection; a start that is still logging in is waited for.
+        if (!IsConnected() && m_window.Session().Connecting()) {
+            QTimer::singleShot(200, &m_window, [this, name] { OpenNamed(name); });
+            return true;
+        }
         OpenSendMessage(contactId);
     } else if (command == QLatin1String("chat")) {
         OpenChat(contactId);

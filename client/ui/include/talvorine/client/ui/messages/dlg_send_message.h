@@ -91,6 +91,8 @@ private:
     void BuildWindow();
     QWidget* BuildFormatRow();
     QMenu* BuildColorMenu(bool background);
+    // A QTextFormat brush property (foreground or background) of the selection.
+    void SetColor(std::optional<QColor> color, int property);
     void FillRecipientTree();
     void Preload();
     std::vector<std::string> CheckedRecipients() const;
