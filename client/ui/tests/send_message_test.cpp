@@ -27,6 +27,7 @@ namespace {
 using talvorine::testing::AnswerBoxes;
 using talvorine::testing::CaughtBox;
 using talvorine::testing::PumpUntil;
+using namespace std::chrono_literals;
 
 constexpr const char* Own = "00000100";
 constexpr const char* Bob = "00000101";
@@ -120,7 +121,7 @@ protected:
         services.contacts = &engine.list;
         services.connected = [this] { return online; };
         services.quitting = [] { return false; };
-        services.minimizeOnSend = [] { return false; };
+        services.minimizeOnSend = [this] { return minimize; };
         services.playSound = [this](int event) { sounds.push_back(event); };
         windows = std::make_unique<SendMessageWindows>(services);
     }
@@ -139,6 +140,7 @@ protected:
     session::testing::EngineClient engine{loop, {Own, "pw", "Own"}, {"127.0.0.1", 1, false, 5}};
     SendMessageServices services;
     bool online = true;
+    bool minimize = false;
     std::vector<int> sounds;
     std::unique_ptr<SendMessageWindows> windows;
 };
@@ -265,6 +267,40 @@ TEST_F(SendMessageWindowTest, MultipleModeShowsTheTreeIn196MorePixelsAndIsRememb
     EXPECT_TRUE(again->MultipleMode());
     EXPECT_EQ(again->findChild<QLineEdit*>("id")->text(), "Multiple");
     EXPECT_EQ(again->ComposeBox()->lineWrapMode(), QTextEdit::NoWrap);
+}
+
+// The session never logged in, so the sending thread fails at once: the failure path of a
+// window minimised for sending.
+TEST_F(SendMessageWindowTest, FailedSendRestoresTheWindowShowsTheReasonAndEnablesItAgain) {
+    minimize = true;
+    CDlgSendMessage* window = windows->Open(Bob, "Bob");
+    Type(*window, QStringLiteral("hello"));
+    bool minimisedWhileSending = false;
+    const auto boxes = AnswerBoxes([&] {
+        window->Send();
+        minimisedWhileSending = window->isMinimized();
+        EXPECT_FALSE(window->ComposeBox()->isEnabled());
+        PumpUntil([&] { return window->ComposeBox()->isEnabled(); }, 40s);
+    });
+    EXPECT_TRUE(minimisedWhileSending);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("Failed to send message to Bob:\n"))
+        << boxes[0].text.toStdString();
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(window->findChild<QPushButton*>("send")->isEnabled());
+    EXPECT_TRUE(window->findChild<QCheckBox*>("prompt")->isEnabled());
+    EXPECT_EQ(window->ComposeBox()->toPlainText(), "hello");
+    EXPECT_TRUE(sounds.empty());
+}
+
+TEST_F(SendMessageWindowTest, ReopensWhereItWasClosed) {
+    CDlgSendMessage* window = windows->Open(Bob, "Bob");
+    window->setGeometry(120, 90, window->width() + 40, window->height() + 30);
+    const QRect placed = window->geometry();
+    window->close();
+    ASSERT_TRUE(PumpUntil([&] { return windows->Window(Bob) == nullptr; }));
+    EXPECT_EQ(windows->Open(Bob, "Bob")->geometry(), placed);
 }
 
 TEST_F(SendMessageWindowTest, OptionBoxesFollowEachOther) {
