@@ -26,6 +26,7 @@
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/floating_contact.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/messages/dlg_messages.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
 #include "talvorine/client/ui/transfer/dlg_file_transfer_history.h"
 #include "talvorine/protocol/socket.h"
@@ -141,13 +142,13 @@ TEST_F(MainWindowContactsTest, BarShowsTheLoadedListInTheContactArea) {
 TEST_F(MainWindowContactsTest, MenuGreysTheCommandsWhoseWindowsAreMissing) {
     auto menu = FriendMenu();
     ASSERT_NE(menu, nullptr);
-    for (const char* text : {"Message...", "Message History...", "Info...", "Add User...",
-                             "Update User Icons", "Customize User Icons...", "Reset to Default"}) {
+    for (const char* text : {"Message...", "Info...", "Add User...", "Update User Icons",
+                             "Customize User Icons...", "Reset to Default"}) {
         QAction* action = FindAction(*menu, QString::fromLatin1(text));
         ASSERT_NE(action, nullptr) << text;
         EXPECT_FALSE(action->isEnabled()) << text;
     }
-    for (const char* text : {"Chat...", "File Transfer...", "Chat History...",
+    for (const char* text : {"Chat...", "File Transfer...", "Message History...", "Chat History...",
                              "FileTransfer History...", "E-mail", "Rename User", "Delete User"}) {
         QAction* action = FindAction(*menu, QString::fromLatin1(text));
         ASSERT_NE(action, nullptr) << text;
@@ -158,17 +159,19 @@ TEST_F(MainWindowContactsTest, MenuGreysTheCommandsWhoseWindowsAreMissing) {
     EXPECT_FALSE(FindAction(*empty, "Add User...")->isEnabled());
     EXPECT_TRUE(FindAction(*empty, "Add Group...")->isEnabled());
 
-    // A double click, with or without unread messages, opens nothing and changes nothing.
+    // A double click without unread messages opens nothing and changes nothing; with unread
+    // messages it opens the contact's "Messages" window.
     const auto before = QApplication::topLevelWidgets().size();
     Bar().ActivateContact(FriendId);
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), before);
     {
         std::lock_guard lock(window->Session().Locks().list);
         auto& list = window->ContactList();
         list.Entry(*list.FindContact(FriendId))->unread = 2;
     }
     Bar().ActivateContact(FriendId);
-    QApplication::processEvents();
-    EXPECT_EQ(QApplication::topLevelWidgets().size(), before);
+    EXPECT_NE(window->Contacts().MessagesWindow(FriendId), nullptr);
     EXPECT_EQ(Bar().FirstUnreadContact(), std::optional<std::string>(FriendId));
 }
 

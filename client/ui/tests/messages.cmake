@@ -1,0 +1,14 @@
+# The "Messages" window: its rules without widgets and the window offscreen, over real
+# message stores in a temporary folder.
+talvorine_add_test(client_ui_messages_test
+  SOURCES messages_page_test.cpp messages_window_test.cpp main_offscreen.cpp
+  LIBS Talvorine::ClientUi Talvorine::QtTestSupport)
+target_include_directories(client_ui_messages_test PRIVATE
+  ${PROJECT_SOURCE_DIR}/client/data/tests)
+
+# The windows joined to the main window, offscreen, without a server.
+talvorine_add_test(client_ui_messages_wiring_test
+  SOURCES messages_wiring_test.cpp main_offscreen.cpp
+  LIBS Talvorine::ClientUi Talvorine::QtTestSupport TIMEOUT 120)
+target_include_directories(client_ui_messages_wiring_test PRIVATE
+  ${PROJECT_SOURCE_DIR}/client/session/tests)
