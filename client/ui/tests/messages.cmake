@@ -12,3 +12,7 @@ talvorine_add_test(client_ui_messages_wiring_test
   LIBS Talvorine::ClientUi Talvorine::QtTestSupport TIMEOUT 120)
 target_include_directories(client_ui_messages_wiring_test PRIVATE
   ${PROJECT_SOURCE_DIR}/client/session/tests)
+
+# The window with prepared messages, for scripts/screenshots.sh (not a test).
+add_executable(messages_gallery messages_gallery.cpp)
+target_link_libraries(messages_gallery PRIVATE Talvorine::ClientUi Talvorine::Options)

@@ -67,12 +67,13 @@ TEST_F(MessagesPageTest, ADamagedRecordIsAskedAboutByItsNumberAndNoStopsListing)
 TEST_F(MessagesPageTest, AHostileRecordWithoutNulsIsReadWithinItsLength) {
     // No NUL anywhere: neither the brief nor the text may run past the record.
     std::vector<std::uint8_t> body(300, 'A');
-    body[4] = 0;  // plain text
+    body[4] = 0;      // plain text
+    body[10] = '\n';  // a brief of several lines would make a row of several lines
     Store().AppendMessage(body);
     MessagesPage page(Own, Peer, MessagesPageKind::Received, nullptr, nullptr);
     ASSERT_FALSE(page.Fill({}).has_value());
     ASSERT_EQ(page.Rows().size(), 1u);
-    EXPECT_EQ(page.Rows()[0].brief, std::string(31, 'A'));
+    EXPECT_EQ(page.Rows()[0].brief, std::string(5, 'A') + ' ' + std::string(25, 'A'));
     const MessagesPage::Shown shown = page.Read(0);
     ASSERT_TRUE(shown.message.has_value());
     EXPECT_EQ(shown.message->text, std::string(300 - 36, 'A'));

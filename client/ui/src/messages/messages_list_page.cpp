@@ -280,7 +280,8 @@ void CMessagesListPage::SelectRow(int row) {
         ShowCurrent();
         return;
     }
-    m_list->setCurrentItem(item, 0, QItemSelectionModel::ClearAndSelect);
+    m_list->setCurrentItem(item, 0,
+                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     if (m_list->currentItem() == item) {
         ShowCurrent();  // setCurrentItem does not signal when the item was current already
     }

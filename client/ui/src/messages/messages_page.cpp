@@ -30,7 +30,12 @@ MessageRow RowOf(const data::MessageBrief& brief) {
     row.time = brief.time;
     row.richText = brief.richText;
     row.read = brief.read;
+    // The sender chooses the brief: line breaks and other control characters would make a
+    // row of several lines.
     row.brief = brief.brief;
+    std::replace_if(
+        row.brief.begin(), row.brief.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
     row.timeText = data::FormatLocalTime(static_cast<std::time_t>(brief.time));
     return row;
 }
