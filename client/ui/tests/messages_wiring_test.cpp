@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -19,6 +20,17 @@
 #include "talvorine/protocol/catalogue.h"
 #include "talvorine/protocol/socket.h"
 #include "talvorine/testing/qt_test_support.h"
+
+#ifdef TALVORINE_WITH_SERVER_HARNESS
+#include <QTextBrowser>
+#include <future>
+
+#include "engine_client.h"
+#include "server_harness.h"
+#include "talvorine/client/data/accounts.h"
+#include "talvorine/client/session/account_requests.h"
+#include "talvorine/client/ui/rtf/rtf_codec.h"
+#endif
 
 namespace talvorine::client::ui {
 namespace {
@@ -111,6 +123,37 @@ TEST_F(MessagesWiringTest, MessageHistoryAndTheUnreadOpenerOpenOneWindowPerConta
     EXPECT_EQ(opened->Tabs()->currentIndex(), 0);
     EXPECT_TRUE(window->OpenNamed("sent-messages:00000777"));
     EXPECT_EQ(opened->Tabs()->currentIndex(), 1);
+
+    // A message sent meanwhile is listed on the sent page.
+    data::StoreSentMessage(AccountId, FriendId, Record("sent meanwhile"));
+    window->Contacts().SentMessageStored(FriendId);
+    CMessagesListPage* sent = opened->Page(MessagesPageKind::Sent);
+    ASSERT_EQ(sent->List()->topLevelItemCount(), 1);
+    EXPECT_EQ(sent->List()->topLevelItem(0)->text(0), "sent meanwhile");
+}
+
+TEST_F(MessagesWiringTest, ReplyIsOfferedOnlyWithASendWindowAndClosesTheViewerAsTheOptionsSay) {
+    Receive("question");
+    window->Contacts().OpenMessageHistory(FriendId);
+    auto* reply = Messages()->findChild<QPushButton*>("reply");
+    ASSERT_NE(reply, nullptr);
+    EXPECT_FALSE(reply->isEnabled());
+    Messages()->close();
+    ASSERT_TRUE(PumpUntil([&] { return Messages() == nullptr; }, 5s));
+
+    std::vector<MessageReply> replies;
+    window->Contacts().SetReplyOpener([&](const MessageReply& r) { replies.push_back(r); });
+    window->Contacts().OpenMessageHistory(FriendId);
+    reply = Messages()->findChild<QPushButton*>("reply");
+    ASSERT_TRUE(reply->isEnabled());
+    reply->click();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].contactId, FriendId);
+    EXPECT_EQ(replies[0].nickname, "Friend");
+    EXPECT_EQ(replies[0].plainText, "question");
+    EXPECT_TRUE(replies[0].rtfText.empty());  // a plain message
+    // "Close message viewer on reply" is on by default.
+    EXPECT_TRUE(PumpUntil([&] { return Messages() == nullptr; }, 5s));
 }
 
 TEST_F(MessagesWiringTest, AReceivedMessageReachesTheOpenWindowAndReadingItLowersTheMark) {
@@ -168,6 +211,90 @@ TEST_F(MessagesWiringTest, TheOptionsDecideWhatPopsUp) {
     emit window->messageReceived(reply);
     EXPECT_EQ(Messages(), nullptr);
 }
+
+#ifdef TALVORINE_WITH_SERVER_HARNESS
+
+// Account A in the main window, account B a second engine in this process that sends to A
+// through the real server.
+TEST(MessagesOnline, AFormattedMessageSoundsMarksUnreadPopsUpTheViewerAndAStorageFailureIsShown) {
+    protocol::StartSockets();
+    server::testing::ServerHarness server;
+    ASSERT_TRUE(server.Start()) << server.ConsoleOutput();
+    const auto a = session::RequestNewAccount({"127.0.0.1", server.Port()});
+    const auto b = session::RequestNewAccount({"127.0.0.1", server.Port()});
+    TempClientHome home{"messages-online"};  // after the harness, which sets its own registry
+    ASSERT_TRUE(PrepareAccount(a.userId, a.password, "Alice"));
+    ScriptedServices services;
+    data::ClientSettings settings = data::ClientSettings::Defaults();
+    settings.server = "127.0.0.1";
+    settings.port = server.Port();
+    settings.autoConnect = false;
+    settings.windowAnimation = false;
+    settings.popupViewer = true;
+    settings.markAsReadInterval = 30;
+    CDlgContactList window(services, settings, true);
+    window.Start();
+    ASSERT_TRUE(PumpUntil([&] { return window.Session().Connected(); }, 20s));
+    ASSERT_TRUE(window.Contacts().Bar().AddContact(0, b.userId, "Bob", "").ok);
+
+    session::EventLoop loop;
+    session::testing::EngineClient bob(loop, {b.userId, b.password, "Bob"},
+                                       {"127.0.0.1", server.Port(), false, 5});
+    ASSERT_TRUE(bob.ConnectAndWait());
+    // Sent from a thread of its own: Alice's reader hands the message to this thread.
+    const auto send = [&](const session::OutgoingMessage& message) {
+        auto sent = std::async(std::launch::async, [&] {
+            std::atomic<bool> closing{false};
+            return bob.sender->SendTo({a.userId, "Alice"}, message, {}, closing);
+        });
+        PumpUntil([&] { return sent.wait_for(0ms) == std::future_status::ready; }, 30s);
+        return sent.get();
+    };
+
+    QTextDocument document;
+    QTextCursor cursor(&document);
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    cursor.insertText(QStringLiteral("Meeting at "));
+    cursor.insertText(QStringLiteral("ten"), bold);
+    const auto sounds = [&] {
+        return std::count(services.sounds.begin(), services.sounds.end(),
+                          data::SoundEvent::IncomingMessage);
+    };
+    ASSERT_TRUE(send({"Meeting at ten", rtf::WriteRtf(document), true}).ok);
+    ASSERT_TRUE(PumpUntil([&] { return window.Contacts().MessagesWindow(b.userId) != nullptr; }));
+    EXPECT_EQ(sounds(), 1);
+    EXPECT_EQ(window.Contacts().Bar().FirstUnreadContact(), b.userId);
+    CMessagesListPage* page =
+        window.Contacts().MessagesWindow(b.userId)->Page(MessagesPageKind::Received);
+    ASSERT_EQ(page->List()->topLevelItemCount(), 1);
+    EXPECT_EQ(page->List()->topLevelItem(0)->text(0), "Meeting at ten");
+    EXPECT_EQ(page->Pane()->toPlainText(), "Meeting at ten");
+    QTextCursor shown(page->Pane()->document());
+    shown.setPosition(13);
+    EXPECT_EQ(shown.charFormat().fontWeight(), QFont::Bold);
+
+    // A store that cannot be written: the message is not lost silently, the user is told.
+    const auto folder = data::ReceivedFolder(a.userId);
+    ASSERT_TRUE(folder.has_value());
+    std::filesystem::remove(*folder / (b.userId + ".dat"));
+    std::filesystem::remove(*folder / (b.userId + ".idx"));
+    std::filesystem::create_directories(*folder / (b.userId + ".dat"));
+    const auto boxes = talvorine::testing::AnswerBoxes([&] {
+        EXPECT_TRUE(send({"Lost?", "Lost?", false}).ok);
+        PumpUntil([&] { return sounds() == 2 && QApplication::activeModalWidget() == nullptr; },
+                  5s);
+    });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith(
+        "You have received a message, but the following error occured while saving the "
+        "message:"));
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
+    window.ExitNow();
+    PumpUntil([&] { return window.ShutdownFinished(); });
+}
+
+#endif
 
 }  // namespace
 }  // namespace talvorine::client::ui

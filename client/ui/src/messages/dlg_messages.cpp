@@ -92,4 +92,10 @@ void CDlgMessages::MessageArrived() {
     }
 }
 
+void CDlgMessages::MessageSent() {
+    if (m_sent != nullptr) {
+        m_sent->MessageArrived();
+    }
+}
+
 }  // namespace talvorine::client::ui

@@ -173,12 +173,10 @@ CDlgMessages* MainWindowContacts::OpenMessages(const std::string& contactId,
     services.historyLock = &m_window.Session().Locks().history;
     services.unread = std::make_shared<ContactUnread>(m_window.ContactList(), *m_bar, contactId);
     services.settings = [this] { return m_window.Settings(); };
-    // Looked up at each reply, so that an opener set later serves windows already open.
-    services.reply = [this](const MessageReply& reply) {
-        if (m_replyOpener) {
-            m_replyOpener(reply);
-        }
-    };
+    // Without a send window to reply with, Reply is not offered.
+    if (m_replyOpener) {
+        services.reply = [this](const MessageReply& reply) { m_replyOpener(reply); };
+    }
     services.openLink = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     auto* window = new CDlgMessages(std::move(services), &m_window);
     FadeInWindow(window, FadeSettings::From(m_window.Settings()));
@@ -186,6 +184,12 @@ CDlgMessages* MainWindowContacts::OpenMessages(const std::string& contactId,
     window->ShowPage(page);
     DirectWindows::Raise(window);
     return window;
+}
+
+void MainWindowContacts::SentMessageStored(const std::string& contactId) {
+    if (CDlgMessages* window = MessagesWindow(contactId)) {
+        window->MessageSent();
+    }
 }
 
 void MainWindowContacts::PopUpForMessage(const session::IncomingMessage& message) {

@@ -22,6 +22,8 @@ public:
     void ShowPage(MessagesPageKind kind);
     // A message from the contact has been stored: the received page lists it.
     void MessageArrived();
+    // A message to the contact has been stored: the sent page lists it.
+    void MessageSent();
 
     // The page, nullptr while it has not been built.
     CMessagesListPage* Page(MessagesPageKind kind) const;

@@ -59,7 +59,7 @@ public:
     // Lists the store (the first time the page is selected).
     void Fill();
     bool Filled() const { return m_filled; }
-    // Takes the messages the store received since it was read, at the top as unread.
+    // Takes the messages the store gained since it was read, at the top (received ones unread).
     void MessageArrived();
 
     MessagesPage& Page() { return m_page; }

@@ -56,6 +56,9 @@ public:
     void SetReplyOpener(std::function<void(const MessageReply& reply)> opener);
     // The contact's "Messages" window on the given page, opened or brought to the front.
     CDlgMessages* OpenMessages(const std::string& contactId, MessagesPageKind page);
+    // A message to the contact has been stored in its sent store: an open "Messages" window
+    // lists it on its sent page.
+    void SentMessageStored(const std::string& contactId);
     // The first contact with unread messages, its "Messages" window opened; false when there
     // is none or that window cannot be opened (the caller shows the main window instead).
     bool OpenFirstUnread();
