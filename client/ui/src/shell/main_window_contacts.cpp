@@ -1,5 +1,6 @@
 #include "talvorine/client/ui/shell/main_window_contacts.h"
 
+#include <QDesktopServices>
 #include <QMenu>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -8,6 +9,8 @@
 #include "talvorine/client/ui/common/fade_in.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/messages/dlg_messages.h"
+#include "talvorine/client/ui/messages/incoming_popup.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
 #include "talvorine/client/ui/transfer/dlg_file_transfer_history.h"
 
@@ -33,6 +36,31 @@ void CloseEach(std::map<std::string, QPointer<Window>>& windows) {
     windows.clear();
 }
 
+// A contact's unread count as a "Messages" window changes it; the contact list's pictures
+// and the tray follow.
+class ContactUnread : public UnreadCounter {
+public:
+    ContactUnread(data::ContactList& list, contacts::CContactListBar& bar, std::string contactId)
+        : m_list(list), m_bar(bar), m_contactId(std::move(contactId)) {}
+    void Lower() override {
+        m_list.DecrementUnread(m_contactId);
+        m_bar.UnreadChanged();
+    }
+    void Raise() override {
+        m_list.IncrementUnread(m_contactId);
+        m_bar.UnreadChanged();
+    }
+    void Clear() override {
+        m_list.SetUnread(m_contactId, 0);
+        m_bar.UnreadChanged();
+    }
+
+private:
+    data::ContactList& m_list;
+    contacts::CContactListBar& m_bar;
+    std::string m_contactId;
+};
+
 }  // namespace
 
 MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(window) {
@@ -47,6 +75,10 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
     m_direct->fade = [this] { return FadeSettings::From(m_window.Settings()); };
     m_docker = new contacts::WindowDocker(window, window.Settings());
     m_sendWindows = std::make_unique<SendMessageWindows>(MakeSendServices(), &window);
+    // The "Messages" windows' Reply quotes into the contact's "Send Message" window.
+    m_replyOpener = [this](const MessageReply& reply) {
+        m_sendWindows->OpenReply(reply.contactId, reply.nickname, reply.rtfText, reply.plainText);
+    };
 
     contacts::CContactListBar* bar = m_bar.get();
     // The engine asks for a poll after every login, logout and status change; the first one
@@ -60,9 +92,11 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
         }
         m_loggedIn = connected;
     });
-    QObject::connect(
-        &window, &CDlgContactList::messageReceived, bar,
-        [bar](const session::IncomingMessage& message) { bar->MessageReceived(message); });
+    QObject::connect(&window, &CDlgContactList::messageReceived, bar,
+                     [this, bar](const session::IncomingMessage& message) {
+                         bar->MessageReceived(message);
+                         PopUpForMessage(message);
+                     });
     QObject::connect(
         &window, &CDlgContactList::chatRequestReceived, bar,
         [this](const protocol::ChatRequest& request) { m_direct->ChatRequestReceived(request); });
@@ -77,6 +111,7 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
 MainWindowContacts::~MainWindowContacts() {
     // The poller uses the session, which goes after this object.
     m_bar->StopStatusPoller();
+    CloseEach(m_messageWindows);
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
     m_sendWindows.reset();
@@ -137,6 +172,67 @@ void MainWindowContacts::SetUnreadOpener(std::function<void(const std::string&)>
     m_unreadOpener = std::move(opener);
 }
 
+void MainWindowContacts::SetReplyOpener(std::function<void(const MessageReply&)> opener) {
+    m_replyOpener = std::move(opener);
+}
+
+CDlgMessages* MainWindowContacts::MessagesWindow(const std::string& contactId) const {
+    return FindOpen(m_messageWindows, contactId);
+}
+
+CDlgMessages* MainWindowContacts::OpenMessages(const std::string& contactId,
+                                               MessagesPageKind page) {
+    if (CDlgMessages* open = MessagesWindow(contactId)) {
+        open->ShowPage(page);
+        DirectWindows::Raise(open);
+        return open;
+    }
+    MessagesWindowServices services;
+    services.accountId = m_window.ContactList().LoadedAccount();
+    services.contactId = contactId;
+    services.nickname = NicknameOf(contactId);
+    services.historyLock = &m_window.Session().Locks().history;
+    services.unread = std::make_shared<ContactUnread>(m_window.ContactList(), *m_bar, contactId);
+    services.settings = [this] { return m_window.Settings(); };
+    if (m_replyOpener) {
+        services.reply = [this](const MessageReply& reply) { m_replyOpener(reply); };
+    }
+    services.openLink = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    auto* window = new CDlgMessages(std::move(services), &m_window);
+    FadeInWindow(window, FadeSettings::From(m_window.Settings()));
+    m_messageWindows[contactId] = window;
+    window->ShowPage(page);
+    DirectWindows::Raise(window);
+    return window;
+}
+
+void MainWindowContacts::SentMessageStored(const std::string& contactId) {
+    if (CDlgMessages* window = MessagesWindow(contactId)) {
+        window->MessageSent();
+    }
+}
+
+void MainWindowContacts::PopUpForMessage(const session::IncomingMessage& message) {
+    IncomingSituation situation;
+    situation.automaticReply = message.kind == session::IncomingMessage::Kind::AutoReply;
+    situation.popupViewer = m_window.Settings().popupViewer;
+    situation.autoPopup = m_window.Settings().autoPopup;
+    situation.viewerOpen = MessagesWindow(message.senderId) != nullptr;
+    situation.mainHidden = m_window.isHidden();
+    {
+        std::lock_guard lock(m_window.Session().Locks().list);
+        situation.senderIsContact =
+            m_window.ContactList().FindContact(message.senderId).has_value();
+    }
+    const IncomingPopup popup = ChooseIncomingPopup(situation);
+    if (popup.showMain) {
+        m_window.ShowWindow();
+    }
+    if (popup.openViewer) {
+        OpenMessages(message.senderId, MessagesPageKind::Received);
+    }
+}
+
 bool MainWindowContacts::OpenFirstUnread() {
     const auto contact = m_bar->FirstUnreadContact();
     if (!contact || !CanOpen(ContactCommand::ReceivedMessages)) {
@@ -149,6 +245,7 @@ bool MainWindowContacts::OpenFirstUnread() {
 void MainWindowContacts::CloseContactWindows() {
     m_sendWindows->CloseAll();
     m_direct->CloseAll();
+    CloseEach(m_messageWindows);
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
 }
@@ -194,6 +291,10 @@ bool MainWindowContacts::OpenNamed(const QString& name) {
         OpenChatHistory(contactId);
     } else if (command == QLatin1String("transfer-history")) {
         OpenFileTransferHistory(contactId);
+    } else if (command == QLatin1String("messages")) {
+        OpenMessages(contactId, MessagesPageKind::Received);
+    } else if (command == QLatin1String("sent-messages")) {
+        OpenMessages(contactId, MessagesPageKind::Sent);
     } else {
         return false;
     }
@@ -238,12 +339,12 @@ bool MainWindowContacts::CanOpen(ContactCommand command) const {
         case ContactCommand::FileTransfer:
         case ContactCommand::ChatHistory:
         case ContactCommand::FileTransferHistory:
-            return true;
         case ContactCommand::ReceivedMessages:
-            return static_cast<bool>(m_unreadOpener);
+        case ContactCommand::MessageHistory:
+            return true;
         default:
-            // The message history, the user information, the user wizard and the user icons are
-            // not part of this client yet.
+            // The user information, the user wizard and the user icons are not part of this
+            // client yet.
             return false;
     }
 }
@@ -256,12 +357,21 @@ void MainWindowContacts::OpenSendMessage(const std::string& contactId) {
 void MainWindowContacts::OpenReceivedMessages(const std::string& contactId) {
     if (m_unreadOpener) {
         m_unreadOpener(contactId);
+    } else {
+        OpenMessages(contactId, MessagesPageKind::Received);
     }
 }
-void MainWindowContacts::PassToMessagesWindow(const std::string&, std::span<const std::uint8_t>) {
-    // No "Messages" window can be open: the record is stored and counted unread already.
+void MainWindowContacts::PassToMessagesWindow(const std::string& contactId,
+                                              std::span<const std::uint8_t>) {
+    // The record is in the store by now (or could not be stored): the window reads what the
+    // store has gained rather than trusting the record.
+    if (CDlgMessages* window = MessagesWindow(contactId)) {
+        window->MessageArrived();
+    }
 }
-void MainWindowContacts::OpenMessageHistory(const std::string&) {}
+void MainWindowContacts::OpenMessageHistory(const std::string& contactId) {
+    OpenMessages(contactId, MessagesPageKind::Received);
+}
 void MainWindowContacts::OpenUserInfo(const std::string&) {}
 void MainWindowContacts::OpenUserWizard(const std::string&) {}
 void MainWindowContacts::UpdateUserIcons(const std::string&) {}
