@@ -102,15 +102,6 @@ TEST(SendMessageRules, StepsAfterSendCloseOnSuccessAndShowFailuresOnlyWhenSomeon
     EXPECT_FALSE(StepsAfterSend(failed, false, true, true).error) << "the client is quitting";
 }
 
-TEST(SendMessageRules, ColourMenusOfferTheSixteenSystemColours) {
-    const auto& colors = MenuColors();
-    EXPECT_EQ(colors.front().name, "Black");
-    EXPECT_EQ(colors[8].name, "Silver");
-    EXPECT_EQ(colors[8].color, QColor(0xC0, 0xC0, 0xC0));
-    EXPECT_EQ(colors[13].name, "Fuchsia");
-    EXPECT_EQ(colors.back().name, "White");
-}
-
 // A window over a session that never connects; `online` plays the connection's state.
 class SendMessageWindowTest : public ::testing::Test {
 protected:
