@@ -332,7 +332,8 @@ TEST_F(SendMessageOnline, ThreeRecipientsOneOfflineThenOneRefusedThenNone) {
     ASSERT_TRUE(dave->WaitForMessages(2));
     EXPECT_EQ(Stored(c.userId, data::StoreKind::Received, a.userId).size(), 1u);
 
-    // A contact deleted from the list meanwhile is taken out of the tree and skipped.
+    // A contact deleted from the list meanwhile is skipped and taken out of the tree (the
+    // window stays open on Carol's refusal, so its tree can be seen).
     {
         auto menu = window->Contacts().Bar().BuildContactMenu(d.userId);
         QAction* remove = FindAction(*menu, QStringLiteral("Delete User"));
@@ -341,12 +342,20 @@ TEST_F(SendMessageOnline, ThreeRecipientsOneOfflineThenOneRefusedThenNone) {
         std::lock_guard lock(window->Session().Locks().list);
         ASSERT_FALSE(window->ContactList().FindContact(d.userId));
     }
+    boxes = SendAndWait(send, b.userId);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(
+        boxes[0].text.endsWith("\nCarol (" + ToQString(protocol::ReplyText::UserInNaMode) + ")"));
+    ASSERT_TRUE(bob->WaitForMessages(3));
+    EXPECT_FALSE(send->CheckRecipient(d.userId, true)) << "Dave is out of the tree";
+    EXPECT_EQ(Stored(a.userId, data::StoreKind::Sent, d.userId).size(), 2u) << "not a third";
+
     SetStatus(*carol, OnlineStatus::Online);
     boxes = SendAndWait(send, b.userId);
     EXPECT_TRUE(boxes.empty());
     ASSERT_TRUE(WaitClosed(b.userId));
-    EXPECT_EQ(Stored(a.userId, data::StoreKind::Sent, d.userId).size(), 2u) << "not a third";
     EXPECT_EQ(Stored(a.userId, data::StoreKind::Sent, c.userId).size(), 2u);
+    EXPECT_EQ(Stored(a.userId, data::StoreKind::Sent, b.userId).size(), 4u);
 
     // Nothing ticked.
     send = OpenFromMenu(b.userId);
