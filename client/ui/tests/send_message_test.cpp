@@ -311,6 +311,12 @@ TEST_F(SendMessageWindowTest, OptionBoxesFollowEachOther) {
 
 TEST_F(SendMessageWindowTest, FormattingOfTheSelectionTravelsInTheRtf) {
     CDlgSendMessage* window = windows->Open(Bob, "Bob");
+    // Links are marked on screen only; they travel as the text they are.
+    Type(*window, QStringLiteral("see http://intranet.example"));
+    QApplication::processEvents();
+    EXPECT_EQ(ComposedMessage(*window->ComposeBox()->document()).body.find("\\ul"),
+              std::string::npos);
+
     Type(*window, QStringLiteral("plain BOLD"));
     QTextCursor cursor = window->ComposeBox()->textCursor();
     cursor.setPosition(6);
