@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QTimer>
 
 #include "engine_client.h"
 #include "server_harness.h"
@@ -254,6 +255,42 @@ TEST_F(SendMessageOnline, FormattedMessageToOnlineOfflineNaAndAwayRecipient) {
     EXPECT_EQ(Sounds(data::SoundEvent::IncomingMessage), incomingSounds) << "no sound for it";
 }
 
+// Closed while its thread waits for the request connection: the window goes, the thread, let
+// in later, cancels at the server, and nobody sees a failure or a message.
+TEST_F(SendMessageOnline, ClosingWhileSendingCancelsSilently) {
+    CDlgSendMessage* send = OpenFromMenu(b.userId);
+    ASSERT_NE(send, nullptr);
+    send->ComposeBox()->setPlainText(QStringLiteral("Too late"));
+    auto& request = window->Session().Locks().request;
+    request.lock();
+    const auto boxes = AnswerBoxes([&] {
+        send->Send();
+        ASSERT_TRUE(send->Sending());
+        // Let in while the closing window waits for its thread (serving its queue meanwhile).
+        QTimer::singleShot(300, [&request] { request.unlock(); });
+        send->close();
+    });
+    EXPECT_TRUE(boxes.empty());
+    ASSERT_TRUE(WaitClosed(b.userId));
+    EXPECT_TRUE(Stored(a.userId, data::StoreKind::Sent, b.userId).empty());
+
+    // The server takes a cancel in place of the record as the end of the session; the
+    // client logs in again.
+    ASSERT_TRUE(PumpUntil([&] { return !window->Session().Connected(); }, 20s));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return !window->Session().Connecting() && !window->Session().Disconnecting(); },
+        20s));
+    window->Connect();
+    ASSERT_TRUE(PumpUntil([&] { return window->Session().Connected(); }, 20s));
+    send = OpenFromMenu(b.userId);
+    send->ComposeBox()->setPlainText(QStringLiteral("On time"));
+    EXPECT_TRUE(SendAndWait(send, b.userId).empty());
+    ASSERT_TRUE(bob->WaitForMessages(1));
+    const auto received = Stored(b.userId, data::StoreKind::Received, a.userId);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].brief, "On time");
+}
+
 TEST_F(SendMessageOnline, ThreeRecipientsOneOfflineThenOneRefusedThenNone) {
     dave = Engine(d, "Dave");
     ASSERT_TRUE(dave->ConnectAndWait());
@@ -295,7 +332,8 @@ TEST_F(SendMessageOnline, ThreeRecipientsOneOfflineThenOneRefusedThenNone) {
     ASSERT_TRUE(dave->WaitForMessages(2));
     EXPECT_EQ(Stored(c.userId, data::StoreKind::Received, a.userId).size(), 1u);
 
-    // A contact deleted from the list meanwhile is taken out of the tree and skipped.
+    // A contact deleted from the list meanwhile is skipped and taken out of the tree (the
+    // window stays open on Carol's refusal, so its tree can be seen).
     {
         auto menu = window->Contacts().Bar().BuildContactMenu(d.userId);
         QAction* remove = FindAction(*menu, QStringLiteral("Delete User"));
@@ -304,12 +342,20 @@ TEST_F(SendMessageOnline, ThreeRecipientsOneOfflineThenOneRefusedThenNone) {
         std::lock_guard lock(window->Session().Locks().list);
         ASSERT_FALSE(window->ContactList().FindContact(d.userId));
     }
+    boxes = SendAndWait(send, b.userId);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(
+        boxes[0].text.endsWith("\nCarol (" + ToQString(protocol::ReplyText::UserInNaMode) + ")"));
+    ASSERT_TRUE(bob->WaitForMessages(3));
+    EXPECT_FALSE(send->CheckRecipient(d.userId, true)) << "Dave is out of the tree";
+    EXPECT_EQ(Stored(a.userId, data::StoreKind::Sent, d.userId).size(), 2u) << "not a third";
+
     SetStatus(*carol, OnlineStatus::Online);
     boxes = SendAndWait(send, b.userId);
     EXPECT_TRUE(boxes.empty());
     ASSERT_TRUE(WaitClosed(b.userId));
-    EXPECT_EQ(Stored(a.userId, data::StoreKind::Sent, d.userId).size(), 2u) << "not a third";
     EXPECT_EQ(Stored(a.userId, data::StoreKind::Sent, c.userId).size(), 2u);
+    EXPECT_EQ(Stored(a.userId, data::StoreKind::Sent, b.userId).size(), 4u);
 
     // Nothing ticked.
     send = OpenFromMenu(b.userId);

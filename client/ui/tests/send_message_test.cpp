@@ -102,15 +102,6 @@ TEST(SendMessageRules, StepsAfterSendCloseOnSuccessAndShowFailuresOnlyWhenSomeon
     EXPECT_FALSE(StepsAfterSend(failed, false, true, true).error) << "the client is quitting";
 }
 
-TEST(SendMessageRules, ColourMenusOfferTheSixteenSystemColours) {
-    const auto& colors = MenuColors();
-    EXPECT_EQ(colors.front().name, "Black");
-    EXPECT_EQ(colors[8].name, "Silver");
-    EXPECT_EQ(colors[8].color, QColor(0xC0, 0xC0, 0xC0));
-    EXPECT_EQ(colors[13].name, "Fuchsia");
-    EXPECT_EQ(colors.back().name, "White");
-}
-
 // A window over a session that never connects; `online` plays the connection's state.
 class SendMessageWindowTest : public ::testing::Test {
 protected:
@@ -320,6 +311,12 @@ TEST_F(SendMessageWindowTest, OptionBoxesFollowEachOther) {
 
 TEST_F(SendMessageWindowTest, FormattingOfTheSelectionTravelsInTheRtf) {
     CDlgSendMessage* window = windows->Open(Bob, "Bob");
+    // Links are marked on screen only; they travel as the text they are.
+    Type(*window, QStringLiteral("see http://intranet.example"));
+    QApplication::processEvents();
+    EXPECT_EQ(ComposedMessage(*window->ComposeBox()->document()).body.find("\\ul"),
+              std::string::npos);
+
     Type(*window, QStringLiteral("plain BOLD"));
     QTextCursor cursor = window->ComposeBox()->textCursor();
     cursor.setPosition(6);

@@ -501,7 +501,7 @@ void CDlgSendMessage::Finished(const session::SendReport& report) {
     const SendResultSteps steps = StepsAfterSend(report, m_closing, quitting, minimize);
     RemoveRecipients(steps.removedIds);
     for (const std::string& warning : steps.historyWarnings) {
-        if (!quitting) {
+        if (!quitting && !m_closing) {
             ShowWarning(this, ToQString(warning));
         }
     }
