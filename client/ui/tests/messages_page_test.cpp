@@ -120,7 +120,8 @@ TEST_F(MessagesPageTest, DeletingSeveralRowsDeletesExactlyThoseMessagesAndCounts
     const MessagesPage::Deleted deleted = page.Delete({7, 1, 4, 3, 4});
     EXPECT_FALSE(deleted.error.has_value());
     EXPECT_EQ(deleted.count, 4u);
-    EXPECT_EQ(unread.count, 4);  // three unread ones went
+    EXPECT_EQ(deleted.removed, (std::vector<std::size_t>{1, 2, 2, 4}));  // m6, m4, m3, m0
+    EXPECT_EQ(unread.count, 4);                                          // three unread ones went
     EXPECT_EQ(StoredBriefs(), (std::vector<std::string>{"m1", "m2", "m5", "m7"}));
     EXPECT_EQ(RowBriefs(page), (std::vector<std::string>{"m7", "m5", "m2", "m1"}));
     EXPECT_EQ(deleted.select, 1);  // the row where the first deleted one was
@@ -173,18 +174,6 @@ TEST_F(MessagesPageTest, ReadStateChangesOnlyWhenItDiffersAndMovesTheUnreadCount
     EXPECT_FALSE(Store().IsRead(1));
 }
 
-TEST_F(MessagesPageTest, DeleteAllMakesTheStoreAnewAndClearsTheCount) {
-    AddMessages(3);
-    CountingUnread unread(3);
-    MessagesPage page(Own, Peer, MessagesPageKind::Received, nullptr, &unread);
-    ASSERT_FALSE(page.Fill({}).has_value());
-    EXPECT_FALSE(page.DeleteAll().has_value());
-    EXPECT_TRUE(page.Rows().empty());
-    EXPECT_EQ(unread.count, 0);
-    EXPECT_EQ(std::filesystem::file_size(page.Paths().data), 38u);
-    EXPECT_EQ(std::filesystem::file_size(page.Paths().index), 38u);
-}
-
 TEST_F(MessagesPageTest, CompactFreesDeadSpaceOrSaysNothingToDo) {
     AddMessages(3);
     MessagesPage page(Own, Peer, MessagesPageKind::Received, nullptr, nullptr);
@@ -214,10 +203,21 @@ TEST_F(MessagesPageTest, CompactFreesDeadSpaceOrSaysNothingToDo) {
               "(bytes)\r\n\r\n2500000000 bytes have been freed successfully.");
 }
 
-TEST_F(MessagesPageTest, AnUnreadableStoreIsReportedAsText) {
-    AddMessages(1);
-    MessagesPage page(Own, Peer, MessagesPageKind::Received, nullptr, nullptr);
+TEST_F(MessagesPageTest, AnUnreadableStoreIsReportedAsTextAndNothingChanges) {
+    AddMessages(2);
+    CountingUnread unread(2);
+    MessagesPage page(Own, Peer, MessagesPageKind::Received, nullptr, &unread);
+    ASSERT_FALSE(page.Fill({}).has_value());
     WriteText(page.Paths().data, std::string(64, 'Z'));
+    const std::string illegal = data::IllegalStoreText(page.Paths().data);
+    EXPECT_EQ(page.Read(0).error, "Failed to read this message:\r\n" + illegal);
+    EXPECT_EQ(page.SetRead(0, true),
+              "Failed to change read/unread state of this message:\r\n" + illegal);
+    const MessagesPage::Deleted deleted = page.Delete({0, 1});
+    EXPECT_EQ(deleted.error, "Failed to delete this message:\r\n" + illegal);
+    EXPECT_EQ(deleted.count, 0u);
+    EXPECT_EQ(page.Rows().size(), 2u);
+    EXPECT_EQ(unread.count, 2);
     const auto error = page.Fill({});
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(*error, data::IllegalStoreText(page.Paths().data));

@@ -379,10 +379,11 @@ void CMessagesListPage::DeleteSelected() {
     m_markTimer->stop();
     const MessagesPage::Deleted deleted = m_page.Delete(rows);
     {
-        // The list is rebuilt from the page's rows, which know what was deleted.
+        // The items go as their rows went; the rest of the list keeps its place.
         const QSignalBlocker block(m_list);
-        m_list->clear();
-        AddItems(0, m_page.Rows().size());
+        for (const std::size_t row : deleted.removed) {
+            delete m_list->takeTopLevelItem(static_cast<int>(row));
+        }
     }
     if (deleted.error) {
         ShowWarning(this, Q(*deleted.error));

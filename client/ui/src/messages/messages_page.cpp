@@ -290,8 +290,11 @@ MessagesPage::Deleted MessagesPage::Delete(std::vector<std::size_t> rows) {
             break;
         }
         ++result.count;
-        m_rows.erase(std::find_if(m_rows.begin(), m_rows.end(),
-                                  [index](const MessageRow& row) { return row.index == index; }));
+        const auto removed =
+            std::find_if(m_rows.begin(), m_rows.end(),
+                         [index](const MessageRow& row) { return row.index == index; });
+        result.removed.push_back(static_cast<std::size_t>(removed - m_rows.begin()));
+        m_rows.erase(removed);
         for (MessageRow& row : m_rows) {
             if (row.index > index) {
                 --row.index;

@@ -146,6 +146,9 @@ public:
 
     struct Deleted {
         std::size_t count = 0;
+        // The position of each removed row at the moment it was removed, in order, so that a
+        // list can remove its items the same way.
+        std::vector<std::size_t> removed;
         std::optional<std::string> error;  // the first failure, which stopped the loop
         int select = -1;                   // the row to select afterwards, -1 when none
     };
