@@ -17,6 +17,7 @@
 #include "engine_client.h"
 #include "shell_test_support.h"
 #include "talvorine/client/data/client_settings.h"
+#include "talvorine/client/ui/messages/links.h"
 #include "talvorine/client/ui/messages/send_message_windows.h"
 #include "talvorine/client/ui/rtf/rtf_codec.h"
 #include "talvorine/testing/qt_test_support.h"

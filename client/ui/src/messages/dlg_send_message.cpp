@@ -27,6 +27,7 @@
 #include "talvorine/client/ui/common/help.h"
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/common/window_memory.h"
+#include "talvorine/client/ui/messages/links.h"
 #include "talvorine/client/ui/rtf/rtf_codec.h"
 
 namespace talvorine::client::ui {
@@ -47,7 +48,7 @@ protected:
         QTextCharFormat link;
         link.setForeground(QColor(0x00, 0x00, 0xFF));
         link.setFontUnderline(true);
-        for (const TextSpan& span : FindLinks(text)) {
+        for (const FoundLink& span : FindLinks(text)) {
             setFormat(span.start, span.length, link);
         }
     }

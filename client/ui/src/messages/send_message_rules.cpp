@@ -1,6 +1,5 @@
 #include "talvorine/client/ui/messages/send_message_rules.h"
 
-#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -78,28 +77,6 @@ session::OutgoingMessage ComposedMessage(const QTextDocument& document) {
     message.body = message.plainText.empty() ? std::string() : rtf::WriteRtf(document);
     message.richText = true;
     return message;
-}
-
-std::vector<TextSpan> FindLinks(const QString& text) {
-    static const QRegularExpression link(
-        QStringLiteral("(?:\\b(?:https?|ftp|file|news|nntp|telnet|gopher)://|\\bmailto:|\\bwww\\.)"
-                       "[^\\s<>\"]+"),
-        QRegularExpression::CaseInsensitiveOption);
-    std::vector<TextSpan> spans;
-    auto matches = link.globalMatch(text);
-    while (matches.hasNext()) {
-        const auto match = matches.next();
-        int length = static_cast<int>(match.capturedLength());
-        const int start = static_cast<int>(match.capturedStart());
-        // Punctuation that ends a sentence is not part of the address.
-        while (length > 0 && QStringLiteral(".,;:!?)'").contains(text.at(start + length - 1))) {
-            --length;
-        }
-        if (length > 0) {
-            spans.push_back({start, length});
-        }
-    }
-    return spans;
 }
 
 std::vector<RecipientGroup> RecipientGroupsOf(const data::ContactList& list) {

@@ -6,22 +6,12 @@
 #include <QUrl>
 #include <vector>
 
+#include "talvorine/client/ui/messages/links.h"
 #include "talvorine/client/ui/messages/messages_page.h"
 
 class QTextDocument;
 
 namespace talvorine::client::ui {
-
-struct FoundLink {
-    int start = 0;
-    int length = 0;
-    QUrl url;
-};
-
-// The links in a text as a rich-edit control detects them: "http://", "https://", "ftp://",
-// "file:", "mailto:", "news:" and "www." up to the next white space, angle bracket or quote,
-// without trailing punctuation. "www." links point at "http://".
-std::vector<FoundLink> FindLinks(const QString& text);
 
 // The remote user chooses the text, so only web pages and mail addresses are opened: http:,
 // https: and mailto:. Everything else (file:, ftp:, programs' own schemes) is not.

@@ -58,14 +58,6 @@ std::string ComposedPlainText(const QTextDocument& document);
 // where no font is set).
 session::OutgoingMessage ComposedMessage(const QTextDocument& document);
 
-// The web and mail links the compose box marks in a line of text: start and length.
-struct TextSpan {
-    int start = 0;
-    int length = 0;
-    bool operator==(const TextSpan&) const = default;
-};
-std::vector<TextSpan> FindLinks(const QString& text);
-
 // The recipient tree: every group of the contact list with its contacts, in list order.
 struct RecipientRow {
     std::string id;
