@@ -3,10 +3,12 @@
 #include <QMenu>
 #include <QVBoxLayout>
 
+#include "talvorine/client/ui/accounts/account_texts.h"
 #include "talvorine/client/ui/chat/dlg_chat_history.h"
 #include "talvorine/client/ui/common/fade_in.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/icons/picture_windows.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
 #include "talvorine/client/ui/transfer/dlg_file_transfer_history.h"
 
@@ -213,11 +215,15 @@ bool MainWindowContacts::CanOpen(ContactCommand command) const {
         case ContactCommand::ChatHistory:
         case ContactCommand::FileTransferHistory:
             return true;
+        case ContactCommand::UpdateUserIcons:
+        case ContactCommand::CustomizeUserIcons:
+        case ContactCommand::ResetUserIcons:
+            return true;
         case ContactCommand::ReceivedMessages:
             return static_cast<bool>(m_unreadOpener);
         default:
-            // The send window, the message history, the user information, the user wizard and the
-            // user icons are not part of this client yet.
+            // The send window, the message history, the user information and the user wizard
+            // are not part of this client yet.
             return false;
     }
 }
@@ -236,9 +242,20 @@ void MainWindowContacts::PassToMessagesWindow(const std::string&, std::span<cons
 void MainWindowContacts::OpenMessageHistory(const std::string&) {}
 void MainWindowContacts::OpenUserInfo(const std::string&) {}
 void MainWindowContacts::OpenUserWizard(const std::string&) {}
-void MainWindowContacts::UpdateUserIcons(const std::string&) {}
+
+void MainWindowContacts::UpdateUserIcons(const std::string& contactId) {
+    icons::UpdateUserPictures(&m_window, AccountServerOf(m_window.Settings()),
+                              m_window.ContactList().LoadedAccount(), contactId,
+                              NicknameOf(contactId), icons::FailureReport::Show);
+    m_bar->ReloadPictures(contactId);
+}
+
 void MainWindowContacts::CustomizeUserIcons(const std::string&) {}
-void MainWindowContacts::ResetUserIcons(const std::string&) {}
+
+void MainWindowContacts::ResetUserIcons(const std::string& contactId) {
+    icons::ResetPictures(&m_window, m_window.ContactList().LoadedAccount(), contactId);
+    m_bar->ReloadPictures(contactId);
+}
 
 void MainWindowContacts::OpenChat(const std::string& contactId) {
     m_direct->RequestChat(contactId, NicknameOf(contactId));
