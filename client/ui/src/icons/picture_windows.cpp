@@ -5,8 +5,10 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "talvorine/client/data/accounts.h"
 #include "talvorine/client/ui/common/background_request.h"
 #include "talvorine/client/ui/common/message_box.h"
+#include "talvorine/client/ui/common/shipped_data.h"
 
 namespace talvorine::client::ui::icons {
 
@@ -86,6 +88,15 @@ PictureDownload UpdateUserPictures(QWidget* parent, const session::AccountServer
         }
     }
     return download;
+}
+
+std::filesystem::path StockPicturesFolder() {
+    const std::filesystem::path folder = data::AccountRoot() / "Icons";
+    // Without shipped pictures the chooser still starts there (an empty folder).
+    if (const auto shipped = ShippedDataFolder("Icons")) {
+        CopyMissingFiles(*shipped, folder);
+    }
+    return folder;
 }
 
 void ResetPictures(QWidget* parent, std::string_view accountId, std::string_view ownerId) {

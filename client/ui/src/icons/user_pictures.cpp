@@ -193,6 +193,81 @@ std::optional<std::string> CheckPictureFile(const fs::path& file) {
     return std::nullopt;
 }
 
+std::string ChooserRefusal(int slot, std::string_view reason) {
+    return "Failed to open bitmap of '" + std::string(SlotName(slot)) + "' status:\r\n" +
+           std::string(reason);
+}
+
+std::string UpdateRefusal(int slot, std::string_view reason) {
+    const std::string_view name = slot == 2 ? std::string_view("N/A") : SlotName(slot);
+    return "Failed to open bitmap of '" + std::string(name) + "' status:\r\n" + std::string(reason);
+}
+
+std::optional<ChosenRefusal> CheckChosenPictures(
+    const std::array<std::string, PictureSlots>& paths) {
+    bool any = false;
+    for (int slot = 0; slot < PictureSlots; ++slot) {
+        const std::string& path = paths[static_cast<std::size_t>(slot)];
+        if (path.empty()) {
+            continue;
+        }
+        any = true;
+        if (const auto reason = CheckPictureFile(path)) {
+            return ChosenRefusal{slot, UpdateRefusal(slot, *reason)};
+        }
+    }
+    if (!any) {
+        return ChosenRefusal{0, std::string(PictureText::SelectAtLeastOne)};
+    }
+    return std::nullopt;
+}
+
+std::string_view ChooserFilter(int slot) {
+    return slot == 0 ? "Bitmap Files(*.bmp (32x32x256))|*.bmp|All Files(*.*)|*.*||"
+                     : "Bitmap Files(*.bmp)|*.bmp|All Files(*.*)|*.*||";
+}
+
+std::vector<std::pair<std::string, std::string>> SplitFilter(std::string_view filter) {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start < filter.size()) {
+        const std::size_t bar = filter.find('|', start);
+        const std::size_t end = bar == std::string_view::npos ? filter.size() : bar;
+        parts.emplace_back(filter.substr(start, end - start));
+        start = end + 1;
+    }
+    for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].empty()) {
+            break;  // the closing "||"
+        }
+        pairs.emplace_back(parts[i], parts[i + 1]);
+    }
+    return pairs;
+}
+
+PreviewPlace PlacePreview(int bitmapWidth, int bitmapHeight, int boxWidth, int boxHeight) {
+    PreviewPlace place;
+    if (bitmapWidth <= 0 || bitmapHeight <= 0 || boxWidth <= 0 || boxHeight <= 0) {
+        return place;
+    }
+    if (bitmapWidth <= boxWidth && bitmapHeight <= boxHeight) {
+        place.width = bitmapWidth;
+        place.height = bitmapHeight;
+    } else if (bitmapWidth > bitmapHeight) {
+        place.width = boxWidth;
+        place.height =
+            static_cast<int>(static_cast<long long>(bitmapHeight) * boxWidth / bitmapWidth);
+    } else {
+        place.height = boxHeight;
+        place.width =
+            static_cast<int>(static_cast<long long>(bitmapWidth) * boxHeight / bitmapHeight);
+    }
+    place.x = (boxWidth - place.width) / 2;
+    place.y = (boxHeight - place.height) / 2;
+    return place;
+}
+
 bool PictureDownload::AnyFailure() const {
     if (!fatal.empty()) {
         return true;

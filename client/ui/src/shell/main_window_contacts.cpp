@@ -6,8 +6,10 @@
 #include "talvorine/client/ui/accounts/account_texts.h"
 #include "talvorine/client/ui/chat/dlg_chat_history.h"
 #include "talvorine/client/ui/common/fade_in.h"
+#include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/icons/dlg_customize_icons.h"
 #include "talvorine/client/ui/icons/picture_windows.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
 #include "talvorine/client/ui/transfer/dlg_file_transfer_history.h"
@@ -250,7 +252,37 @@ void MainWindowContacts::UpdateUserIcons(const std::string& contactId) {
     m_bar->ReloadPictures(contactId);
 }
 
-void MainWindowContacts::CustomizeUserIcons(const std::string&) {}
+void MainWindowContacts::CustomizeUserIcons(const std::string& contactId) {
+    icons::CustomizeTarget target;
+    target.mode = icons::CustomizeTarget::Mode::Local;
+    target.accountId = m_window.ContactList().LoadedAccount();
+    target.ownerId = contactId;
+    icons::CDlgCustomizeIcons dialog(std::move(target), icons::StockPicturesFolder(),
+                                     m_showPicturePreview, &m_window);
+    FadeInWindow(&dialog, FadeSettings::From(m_window.Settings()));
+    dialog.exec();
+    // Files copied before a refusal or a "No" are the contact's now.
+    m_bar->ReloadPictures(contactId);
+}
+
+void MainWindowContacts::CustomizeMyIcons() {
+    const data::CurrentAccount& account = m_window.CurrentAccount();
+    if (!data::IsValidId(account.userId)) {
+        return;
+    }
+    icons::CustomizeTarget target;
+    target.mode = icons::CustomizeTarget::Mode::Upload;
+    target.accountId = account.userId;
+    target.ownerId = account.userId;
+    target.password = account.password;
+    target.server = AccountServerOf(m_window.Settings());
+    icons::CDlgCustomizeIcons dialog(std::move(target), icons::StockPicturesFolder(),
+                                     m_showPicturePreview, &m_window);
+    FadeInWindow(&dialog, FadeSettings::From(m_window.Settings()));
+    if (dialog.exec() == QDialog::Accepted) {
+        ShowInformation(&m_window, ToQString(icons::PictureText::FriendsCannotSee));
+    }
+}
 
 void MainWindowContacts::ResetUserIcons(const std::string& contactId) {
     icons::ResetPictures(&m_window, m_window.ContactList().LoadedAccount(), contactId);

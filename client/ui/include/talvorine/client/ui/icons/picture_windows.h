@@ -8,6 +8,7 @@
 // (CContactListBar::ReloadPictures), so the list draws the new ones at once.
 
 #include <QDialog>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -40,6 +41,9 @@ private:
     QProgressBar* m_bar;
 };
 
+// The System Menu's command for the own pictures.
+inline constexpr std::string_view CustomizeMyIconsMenu = "Customize My Icons...";
+
 enum class FailureReport { Show, Silent };
 
 // Downloads the contact's three pictures (DownloadUserPictures) under a progress window; the
@@ -49,6 +53,10 @@ enum class FailureReport { Show, Silent };
 PictureDownload UpdateUserPictures(QWidget* parent, const session::AccountServer& server,
                                    std::string_view accountId, std::string_view contactId,
                                    std::string_view nickname, FailureReport report);
+
+// The ready-made pictures where the file chooser starts: the client folder's "Icons", into
+// which the pictures shipped with the client are copied when missing there.
+std::filesystem::path StockPicturesFolder();
 
 // "Reset to Default": deletes the owner's picture files; each file that stays is reported.
 void ResetPictures(QWidget* parent, std::string_view accountId, std::string_view ownerId);

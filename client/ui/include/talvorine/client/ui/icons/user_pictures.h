@@ -79,6 +79,41 @@ PreviewLines MakePreviewLines(const BitmapHeader& header, std::uintmax_t fileSiz
 // text when the file cannot be read, PictureText::NotBitmap, PictureText::SizeError.
 std::optional<std::string> CheckPictureFile(const std::filesystem::path& file);
 
+// --- The "Customize Icons" dialog and its bitmap chooser ---
+
+namespace PictureText {
+inline constexpr std::string_view SelectAtLeastOne = "Please select at least one file.";
+inline constexpr std::string_view Default = "<Default>";
+inline constexpr std::string_view ChooserTitle = "Bitmaps (*.bmp)";
+}  // namespace PictureText
+
+// "Failed to open bitmap of '...' status:\r\n<reason>": the chooser names N/A "NA", the
+// "Update" check names it "N/A".
+std::string ChooserRefusal(int slot, std::string_view reason);
+std::string UpdateRefusal(int slot, std::string_view reason);
+
+// "Update"'s check of the chosen paths ("" = none chosen for that state): nullopt when every
+// chosen file is a usable picture, else the state to put the focus on and the text to show.
+struct ChosenRefusal {
+    int slot = 0;
+    std::string text;
+};
+std::optional<ChosenRefusal> CheckChosenPictures(
+    const std::array<std::string, PictureSlots>& paths);
+
+// The chooser's filter of a state, written as "name|pattern|...||", and split into its
+// (name, pattern) pairs.
+std::string_view ChooserFilter(int slot);
+std::vector<std::pair<std::string, std::string>> SplitFilter(std::string_view filter);
+
+// Where the preview box draws a bitmap: at its own size, centred, when it fits; otherwise
+// scaled to the box's full width (wider than high) or full height, keeping its proportions,
+// and centred the other way.
+struct PreviewPlace {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+PreviewPlace PlacePreview(int bitmapWidth, int bitmapHeight, int boxWidth, int boxHeight);
+
 // --- Download of a contact's three pictures ---
 
 struct PictureDownload {

@@ -62,6 +62,9 @@ public:
     // an unknown name or a contact that is not on the list.
     bool OpenNamed(const QString& name);
 
+    // "Customize My Icons...": the own pictures, uploaded to the server.
+    void CustomizeMyIcons();
+
     CDlgChatHistory* ChatHistoryWindow(const std::string& contactId) const;
     CDlgFileTransferHistory* TransferHistoryWindow(const std::string& contactId) const;
 
@@ -102,6 +105,7 @@ private:
     std::unique_ptr<QMenu> m_namedMenu;
     bool m_loggedIn =
         false;  // as the last poll request found the session  // the menu "contact-menu" opened
+    bool m_showPicturePreview = false;  // the picture chooser's "Show Preview", for this run
     std::map<std::string, QPointer<CDlgChatHistory>> m_chatHistories;
     std::map<std::string, QPointer<CDlgFileTransferHistory>> m_transferHistories;
 };
