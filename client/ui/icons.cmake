@@ -5,7 +5,7 @@
 add_executable(talvorine_make_pictures data/make_pictures.cpp)
 target_link_libraries(talvorine_make_pictures PRIVATE Qt6::Gui Talvorine::Options)
 
-set(client_ui_pictures_stamp ${client_ui_data_build}/Icons/.made)
+set(client_ui_pictures_stamp ${client_ui_data_build}/pictures.made)
 add_custom_command(
   OUTPUT ${client_ui_pictures_stamp}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${client_ui_data_build}/Icons

@@ -112,6 +112,7 @@ std::optional<BitmapHeader> ReadBitmapHeader(std::span<const std::uint8_t> bytes
     const auto info = bytes.subspan(fileHeader);
     const std::uint32_t infoSize = platform::LoadLe32(info);
     BitmapHeader header;
+    header.pixelOffset = platform::LoadLe32(bytes.subspan(10));
     if (infoSize == 12) {
         // The old core header: 16-bit sizes.
         if (info.size() < 12) {
@@ -134,7 +135,18 @@ std::optional<BitmapHeader> ReadBitmapHeader(std::span<const std::uint8_t> bytes
     header.width = width;
     header.height = height < 0 ? -height : height;
     header.bitsPerPixel = LoadLe16(info.subspan(14));
+    header.compression = info.size() >= 20 ? platform::LoadLe32(info.subspan(16)) : 0;
     return header;
+}
+
+std::uint64_t BitmapHeader::NeededLength() const {
+    if (compression != 0) {
+        return 0;
+    }
+    const std::uint64_t rowBytes =
+        (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bitsPerPixel) + 31) / 32 *
+        4;
+    return pixelOffset + rowBytes * static_cast<std::uint64_t>(height);
 }
 
 std::string ColourLine(int bitsPerPixel) {
@@ -176,6 +188,14 @@ std::optional<std::string> CheckPictureFile(const fs::path& file) {
         }
         if (S_ISDIR(info.st_mode)) {
             return ErrnoText(EISDIR);
+        }
+        // A file cut short of its rows is no bitmap, although the toolkit would fill the rest.
+        std::uint8_t start[64] = {};
+        const ssize_t got = ::read(fd.Get(), start, sizeof start);
+        const auto header =
+            ReadBitmapHeader(std::span(start, got > 0 ? static_cast<std::size_t>(got) : 0));
+        if (!header || static_cast<std::uint64_t>(info.st_size) < header->NeededLength()) {
+            return std::string(PictureText::NotBitmap);
         }
     }
     QImageReader reader(QString::fromStdString(file.string()), "BMP");

@@ -65,6 +65,10 @@ struct BitmapHeader {
     int width = 0;
     int height = 0;  // positive also for top-down bitmaps
     int bitsPerPixel = 0;
+    std::uint32_t pixelOffset = 0;  // where the pixels start in the file
+    std::uint32_t compression = 0;  // 0: uncompressed rows
+    // The file length an uncompressed bitmap needs to hold all its rows (0 when compressed).
+    std::uint64_t NeededLength() const;
 };
 std::optional<BitmapHeader> ReadBitmapHeader(std::span<const std::uint8_t> bytes);
 
