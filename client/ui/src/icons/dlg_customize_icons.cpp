@@ -81,6 +81,7 @@ CDlgCustomizeIcons::CDlgCustomizeIcons(CustomizeTarget target, fs::path stockFol
         chosenGrid->addWidget(label, slot, 0);
         m_paths[index] = new QLineEdit(chosen);
         m_paths[index]->setObjectName("new" + key);
+        m_paths[index]->setMinimumWidth(fontMetrics().averageCharWidth() * 40);
         label->setBuddy(m_paths[index]);
         chosenGrid->addWidget(m_paths[index], slot, 1);
         auto* browse = new QToolButton(chosen);

@@ -268,6 +268,8 @@ void MainWindowContacts::CustomizeUserIcons(const std::string& contactId) {
 void MainWindowContacts::CustomizeMyIcons() {
     const data::CurrentAccount& account = m_window.CurrentAccount();
     if (!data::IsValidId(account.userId)) {
+        // No account to own pictures yet: the same answer as the account selection's.
+        ShowWarning(&m_window, ToQString(data::AccountText::PleaseSelectAccount));
         return;
     }
     icons::CustomizeTarget target;
