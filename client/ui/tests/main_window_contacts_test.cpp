@@ -187,6 +187,11 @@ TEST_F(MainWindowContactsTest, ResetToDefaultDeletesTheFilesAndTheListDrawsTheBu
     Trigger("Reset to Default");
     EXPECT_FALSE(fs::exists(icons / (std::string(FriendId) + "-1.bmp")));
     EXPECT_EQ(Bar().CurrentPicture(FriendId, true).toImage(), builtin);
+    // "Update User Icons" asks the server (none listens here) and reports why nothing changed.
+    const auto boxes = AnswerBoxes([&] { Trigger("Update User Icons"); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("Failed to update:\n")) << boxes[0].text.toStdString();
+    EXPECT_FALSE(fs::exists(icons / (std::string(FriendId) + "-1.bmp")));
     // The own pictures are customised from the System Menu.
     EXPECT_NE(window->SystemMenu()->findChild<QAction*>("customizeMyIcons"), nullptr);
 }

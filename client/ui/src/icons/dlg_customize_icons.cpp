@@ -16,6 +16,7 @@
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/session/picture_requests.h"
 #include "talvorine/client/ui/common/background_request.h"
+#include "talvorine/client/ui/common/help.h"
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/icons/bmp_dialog.h"
 #include "talvorine/client/ui/icons/picture_windows.h"
@@ -116,6 +117,7 @@ CDlgCustomizeIcons::CDlgCustomizeIcons(CustomizeTarget target, fs::path stockFol
     connect(m_update, &QPushButton::clicked, this, &CDlgCustomizeIcons::Update);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     layout->addWidget(buttons);
+    AddHelpKey(this, [] { return HelpTopic::CustomizeIcons; });
     ShowCurrent();
 }
 
