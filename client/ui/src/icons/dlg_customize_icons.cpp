@@ -202,10 +202,8 @@ bool CDlgCustomizeIcons::UploadChosen(const std::array<std::string, PictureSlots
     const auto folder = PicturesFolder(m_target.accountId);
 
     bool failed = false;
-    auto* progress = new CDlgIconProgress(PictureCaption::Uploading, count, this);
-    progress->setAttribute(Qt::WA_DeleteOnClose);
-    progress->show();
-    QPointer<CDlgIconProgress> shown(progress);
+    const QPointer<CDlgIconProgress> shown =
+        CDlgIconProgress::Open(PictureCaption::Uploading, count, this);
     int step = 0;
     for (int slot = 0; slot < PictureSlots; ++slot) {
         const auto index = static_cast<std::size_t>(slot);
@@ -251,9 +249,7 @@ bool CDlgCustomizeIcons::UploadChosen(const std::array<std::string, PictureSlots
             shown->SetStep(step, shown->Line());
         }
     }
-    if (shown) {
-        shown->close();
-    }
+    CDlgIconProgress::Finish(shown);
     ShowCurrent();
     return !failed;
 }
@@ -269,10 +265,8 @@ bool CDlgCustomizeIcons::CopyChosen(const std::array<std::string, PictureSlots>&
     for (const auto& path : chosen) {
         count += path.empty() ? 0 : 1;
     }
-    auto* progress = new CDlgIconProgress(PictureCaption::Copying, count, this);
-    progress->setAttribute(Qt::WA_DeleteOnClose);
-    progress->show();
-    QPointer<CDlgIconProgress> shown(progress);
+    const QPointer<CDlgIconProgress> shown =
+        CDlgIconProgress::Open(PictureCaption::Copying, count, this);
     int step = 0;
     for (int slot = 0; slot < PictureSlots; ++slot) {
         const auto index = static_cast<std::size_t>(slot);
@@ -296,9 +290,7 @@ bool CDlgCustomizeIcons::CopyChosen(const std::array<std::string, PictureSlots>&
             break;
         }
     }
-    if (shown) {
-        shown->close();
-    }
+    CDlgIconProgress::Finish(shown);
     // The copied pictures are the contact's now, also when the user stopped part-way.
     return true;
 }

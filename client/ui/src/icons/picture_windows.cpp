@@ -33,6 +33,21 @@ CDlgIconProgress::CDlgIconProgress(std::string_view caption, int steps, QWidget*
     setFixedHeight(sizeHint().height());
 }
 
+QPointer<CDlgIconProgress> CDlgIconProgress::Open(std::string_view caption, int steps,
+                                                  QWidget* parent) {
+    auto* progress = new CDlgIconProgress(caption, steps, parent);
+    progress->setAttribute(Qt::WA_DeleteOnClose);
+    progress->show();
+    return progress;
+}
+
+void CDlgIconProgress::Finish(const QPointer<CDlgIconProgress>& progress) {
+    if (progress) {
+        progress->SetStep(progress->m_bar->maximum(), progress->Line());
+        progress->close();
+    }
+}
+
 void CDlgIconProgress::SetStep(int step, const QString& line) {
     m_line->setText(line);
     m_bar->setValue(std::min(step, m_bar->maximum()));
@@ -51,10 +66,8 @@ PictureDownload UpdateUserPictures(QWidget* parent, const session::AccountServer
                                    std::string_view nickname, FailureReport report) {
     PictureDownload download;
     {
-        auto* progress = new CDlgIconProgress(PictureCaption::Downloading, DownloadSteps, parent);
-        progress->setAttribute(Qt::WA_DeleteOnClose);
-        progress->show();
-        QPointer<CDlgIconProgress> shown(progress);
+        const QPointer<CDlgIconProgress> shown =
+            CDlgIconProgress::Open(PictureCaption::Downloading, DownloadSteps, parent);
         const std::string account(accountId), contact(contactId), name(nickname);
         const auto failure = RunBackgroundRequest(nullptr, [&] {
             download = DownloadUserPictures(server, account, contact, name,
@@ -74,10 +87,7 @@ PictureDownload UpdateUserPictures(QWidget* parent, const session::AccountServer
         if (failure) {
             download.fatal = FormatText(PictureText::UpdateFailed, {*failure});
         }
-        if (shown) {
-            shown->SetStep(DownloadSteps, shown->Line());
-            shown->close();
-        }
+        CDlgIconProgress::Finish(shown);
     }
     if (!download.fatal.empty()) {
         ShowError(parent, ToQString(download.fatal));

@@ -78,21 +78,6 @@ std::string_view SlotName(int slot) {
     return slot >= 0 && slot < PictureSlots ? names[slot] : std::string_view();
 }
 
-std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> args) {
-    std::string out;
-    auto arg = args.begin();
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' &&
-            arg != args.end()) {
-            out += *arg++;
-            ++i;
-        } else {
-            out += pattern[i];
-        }
-    }
-    return out;
-}
-
 std::optional<fs::path> PicturesFolder(std::string_view accountId) {
     if (!data::IsValidId(accountId)) {
         return std::nullopt;

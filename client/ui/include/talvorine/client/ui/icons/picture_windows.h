@@ -8,6 +8,7 @@
 // (CContactListBar::ReloadPictures), so the list draws the new ones at once.
 
 #include <QDialog>
+#include <QPointer>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -31,6 +32,11 @@ class CDlgIconProgress : public QDialog {
     Q_OBJECT
 public:
     CDlgIconProgress(std::string_view caption, int steps, QWidget* parent);
+    // A progress window shown at once that deletes itself when closed; the pointer tells
+    // whether it is still there.
+    static QPointer<CDlgIconProgress> Open(std::string_view caption, int steps, QWidget* parent);
+    // Closes `progress` if it is still there.
+    static void Finish(const QPointer<CDlgIconProgress>& progress);
     // Shows `line` and marks the steps before `step` done.
     void SetStep(int step, const QString& line);
     QString Line() const;

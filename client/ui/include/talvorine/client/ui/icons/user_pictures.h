@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "talvorine/client/session/account_requests.h"
+#include "talvorine/client/ui/contacts/contact_list_rules.h"
 
 namespace talvorine::client::ui::icons {
 
@@ -50,8 +51,7 @@ inline constexpr std::string_view FriendsCannotSee =
 // chooser's refusals.
 std::string_view SlotName(int slot);
 
-// "%s" replaced in order by the arguments.
-std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> args);
+using contacts::FormatText;
 
 // The account's Icons folder (not created); nullopt for an id that is not eight digits.
 std::optional<std::filesystem::path> PicturesFolder(std::string_view accountId);
