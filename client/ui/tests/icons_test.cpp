@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QImage>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <fstream>
 #include <thread>
 
@@ -390,6 +391,48 @@ TEST_F(PictureWindows, LocalModeCopiesTheChosenFilesAndTheListDrawsThemUntilRese
     bar.ReloadPictures(Bob);
     EXPECT_FALSE(fs::exists(BobFile(0)));
     EXPECT_EQ(bar.CurrentPicture(Bob, true).toImage(), builtin) << "the built-in picture again";
+}
+
+TEST_F(PictureWindows, ACopyThatFailsAsksWhetherToGoOnAndNoStops) {
+    fs::create_directories(BobFile(0) / "in the way");
+    CDlgCustomizeIcons dialog(Local(), Root(), showPreview, nullptr);
+    const auto picture = MakeBitmap(32, 32, 8);
+    ASSERT_TRUE(dialog.Choose(0, QString::fromStdString(Write("n.bmp", picture).string())));
+    ASSERT_TRUE(dialog.Choose(1, QString::fromStdString(Write("a.bmp", picture).string())));
+    const auto asked = AnswerBoxes([&] { dialog.Update(); }, QMessageBox::No);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_TRUE(asked[0].text.startsWith(QString::fromStdString(
+        "Failed to copy from " + (Root() / "n.bmp").string() + " to " + BobFile(0).string())));
+    EXPECT_TRUE(asked[0].text.endsWith("\n\nContinue whith next file?"));
+    EXPECT_FALSE(fs::exists(BobFile(1))) << "No stops before the next file";
+
+    CDlgCustomizeIcons again(Local(), Root(), showPreview, nullptr);
+    ASSERT_TRUE(again.Choose(0, QString::fromStdString((Root() / "n.bmp").string())));
+    ASSERT_TRUE(again.Choose(1, QString::fromStdString((Root() / "a.bmp").string())));
+    EXPECT_EQ(AnswerBoxes([&] { again.Update(); }, QMessageBox::Yes).size(), 1u);
+    EXPECT_EQ(ReadBytes(BobFile(1)), picture) << "Yes goes on with the next file";
+}
+
+TEST_F(PictureWindows, AnOwnPictureTooLargeForTheTransferIsRefusedBeforeAnythingIsSent) {
+    // A usable 32x32 bitmap followed by enough bytes to fill the transfer buffer.
+    auto padded = MakeBitmap(32, 32, 24);
+    padded.resize(session::PictureBufferSize, 0);
+    const fs::path file = Write("padded.bmp", padded);
+    CustomizeTarget target;
+    target.mode = CustomizeTarget::Mode::Upload;
+    target.accountId = Own;
+    target.ownerId = Own;
+    target.password = "secret";
+    target.server = {"127.0.0.1", 1};  // nothing may be sent: no connection is tried
+    CDlgCustomizeIcons dialog(target, Root(), showPreview, nullptr);
+    ASSERT_TRUE(dialog.Choose(0, QString::fromStdString(file.string())));
+    const auto boxes = AnswerBoxes([&] { dialog.Update(); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text.toStdString(),
+              "Failed to open bitmap of 'Normal' status:\nFile size error. A picture file must be "
+              "smaller than 32768 bytes");
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(fs::exists(PictureFile(Icons(), Own, 0)));
 }
 
 TEST_F(PictureWindows, TheChooserPreviewsEveryDepthAndRemembersShowPreview) {
