@@ -306,6 +306,18 @@ TEST_F(PictureFiles, ADownloadReplacesWhatTheServerGaveAndReportsTheRest) {
               "found\r\n'NA' icon: File size error");
 }
 
+TEST_F(PictureFiles, AnIdThatIsNoUserIdNeverNamesAFile) {
+    fs::create_directories(Root() / "elsewhere");
+    WriteBytes(Root() / "elsewhere" / "x-1.bmp", {1});
+    const std::string outside = "../../../../elsewhere/x";
+    EXPECT_TRUE(ResetUserPictures(Own, outside).empty());
+    EXPECT_TRUE(fs::exists(Root() / "elsewhere" / "x-1.bmp"));
+    ScriptedPeer peer({});
+    EXPECT_EQ(DownloadUserPictures(peer.Server(), Own, outside, "x").fatal,
+              "Failed to update:\r\nInvalid argument");
+    EXPECT_EQ(peer.Served(), 0);
+}
+
 TEST_F(PictureFiles, ADownloadWithoutAServerChangesNothing) {
     const std::uint16_t closedPort = [] {
         protocol::Socket probe;

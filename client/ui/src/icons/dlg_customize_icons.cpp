@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cerrno>
 
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/session/picture_requests.h"
@@ -256,7 +257,10 @@ bool CDlgCustomizeIcons::UploadChosen(const std::array<std::string, PictureSlots
 
 bool CDlgCustomizeIcons::CopyChosen(const std::array<std::string, PictureSlots>& chosen) {
     const auto folder = PicturesFolder(m_target.accountId);
-    if (!folder || !data::EnsureFolder(*folder)) {
+    if (!data::IsValidId(m_target.ownerId)) {
+        errno = EINVAL;  // a name that would leave the Icons folder
+    }
+    if (!folder || !data::IsValidId(m_target.ownerId) || !data::EnsureFolder(*folder)) {
         ShowWarning(this, ToQString(std::string(PictureText::CreateFolderFailed) +
                                     protocol::SystemErrorText()));
         return false;

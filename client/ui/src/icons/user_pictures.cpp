@@ -289,6 +289,11 @@ PictureDownload DownloadUserPictures(const session::AccountServer& server,
                                      std::string_view accountId, std::string_view contactId,
                                      std::string_view nickname, const DownloadProgress& progress) {
     PictureDownload result;
+    // The id becomes part of file names: anything but eight digits could reach other folders.
+    if (!data::IsValidId(contactId)) {
+        result.fatal = FormatText(PictureText::UpdateFailed, {ErrnoText(EINVAL)});
+        return result;
+    }
     const auto folder = PicturesFolder(accountId);
     if (!folder || !data::EnsureFolder(*folder)) {
         result.fatal = std::string(PictureText::CreateFolderFailed) +
@@ -379,8 +384,8 @@ std::string DownloadReport(const PictureDownload& download) {
 std::vector<std::string> ResetUserPictures(std::string_view accountId, std::string_view ownerId) {
     std::vector<std::string> failures;
     const auto folder = PicturesFolder(accountId);
-    if (!folder) {
-        return failures;
+    if (!folder || !data::IsValidId(ownerId)) {
+        return failures;  // no such owner has files
     }
     for (int slot = 0; slot < PictureSlots; ++slot) {
         const fs::path file = PictureFile(*folder, ownerId, slot);
