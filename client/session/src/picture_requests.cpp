@@ -99,6 +99,10 @@ DownloadedPicture DownloadPicture(const AccountServer& server, std::string_view 
         DownloadedPicture picture;
         if (reply.header.type != pt::Ok) {
             picture.refusal = detail::BodyString(reply.header, reply.buffer);
+            if (picture.refusal.empty()) {
+                // A refusal without a text is still a refusal, never an empty picture.
+                picture.refusal = std::string(Text::IncorrectPacket);
+            }
             return picture;
         }
         if (reply.header.bodyLength < 4) {

@@ -226,7 +226,11 @@ private:
                 std::array<std::uint8_t, 4> size{};
                 switch (answer.kind) {
                     case Answer::Refusal:
-                        protocol::SendTextPacket(peer.Get(), 1, answer.text, 5);
+                        if (answer.text.empty()) {
+                            protocol::SendPacket(peer.Get(), 1, 5);
+                        } else {
+                            protocol::SendTextPacket(peer.Get(), 1, answer.text, 5);
+                        }
                         break;
                     case Answer::HugeSize:
                         platform::StoreLe32(size, 40000);
@@ -304,6 +308,18 @@ TEST_F(PictureFiles, ADownloadReplacesWhatTheServerGaveAndReportsTheRest) {
     EXPECT_EQ(DownloadReport(download),
               "The following icons can not be updated:\r\n\r\n'Normal' icon: Customized icon not "
               "found\r\n'NA' icon: File size error");
+}
+
+TEST_F(PictureFiles, ARefusalWithoutATextKeepsTheOldPicture) {
+    fs::create_directories(Icons());
+    const auto old = MakeBitmap(32, 32, 8, 3);
+    WriteBytes(BobFile(0), old);
+    using A = ScriptedPeer::Answer;
+    ScriptedPeer peer({A{A::Refusal, {}, {}}, A{A::Refusal, {}, {}}, A{A::Refusal, {}, {}}});
+    const PictureDownload download = DownloadUserPictures(peer.Server(), Own, Bob, "Bob");
+    EXPECT_EQ(download.failures[0], "Incorrect packet received");
+    EXPECT_EQ(ReadBytes(BobFile(0)), old);
+    EXPECT_FALSE(fs::exists(BobFile(1)));
 }
 
 TEST_F(PictureFiles, AnIdThatIsNoUserIdNeverNamesAFile) {
