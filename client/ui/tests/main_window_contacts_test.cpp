@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -142,15 +143,15 @@ TEST_F(MainWindowContactsTest, BarShowsTheLoadedListInTheContactArea) {
 TEST_F(MainWindowContactsTest, MenuGreysTheCommandsWhoseWindowsAreMissing) {
     auto menu = FriendMenu();
     ASSERT_NE(menu, nullptr);
-    for (const char* text : {"Info...", "Add User...", "Update User Icons",
-                             "Customize User Icons...", "Reset to Default"}) {
+    for (const char* text : {"Info...", "Add User..."}) {
         QAction* action = FindAction(*menu, QString::fromLatin1(text));
         ASSERT_NE(action, nullptr) << text;
         EXPECT_FALSE(action->isEnabled()) << text;
     }
     for (const char* text :
          {"Message...", "Chat...", "File Transfer...", "Message History...", "Chat History...",
-          "FileTransfer History...", "E-mail", "Rename User", "Delete User"}) {
+          "FileTransfer History...", "E-mail", "Rename User", "Delete User", "Update User Icons",
+          "Customize User Icons...", "Reset to Default"}) {
         QAction* action = FindAction(*menu, QString::fromLatin1(text));
         ASSERT_NE(action, nullptr) << text;
         EXPECT_TRUE(action->isEnabled()) << text;
@@ -175,6 +176,29 @@ TEST_F(MainWindowContactsTest, MenuGreysTheCommandsWhoseWindowsAreMissing) {
     Bar().ActivateContact(FriendId);
     EXPECT_NE(window->Contacts().MessagesWindow(FriendId), nullptr);
     EXPECT_EQ(Bar().FirstUnreadContact(), std::optional<std::string>(FriendId));
+}
+
+TEST_F(MainWindowContactsTest, ResetToDefaultDeletesTheFilesAndTheListDrawsTheBuiltInPicture) {
+    Bar().HandleStatusReport(FriendId, 2);
+    const QImage builtin = Bar().CurrentPicture(FriendId, true).toImage();
+    const fs::path icons = home.Path() / "Users" / AccountId / "Icons";
+    fs::create_directories(icons);
+    QImage own(32, 32, QImage::Format_RGB32);
+    own.fill(QColor(0, 0, 200));
+    ASSERT_TRUE(own.save(
+        QString::fromStdString((icons / (std::string(FriendId) + "-1.bmp")).string()), "BMP"));
+    Bar().ReloadPictures(FriendId);
+    ASSERT_NE(Bar().CurrentPicture(FriendId, true).toImage(), builtin);
+    Trigger("Reset to Default");
+    EXPECT_FALSE(fs::exists(icons / (std::string(FriendId) + "-1.bmp")));
+    EXPECT_EQ(Bar().CurrentPicture(FriendId, true).toImage(), builtin);
+    // "Update User Icons" asks the server (none listens here) and reports why nothing changed.
+    const auto boxes = AnswerBoxes([&] { Trigger("Update User Icons"); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("Failed to update:\n")) << boxes[0].text.toStdString();
+    EXPECT_FALSE(fs::exists(icons / (std::string(FriendId) + "-1.bmp")));
+    // The own pictures are customised from the System Menu.
+    EXPECT_NE(window->SystemMenu()->findChild<QAction*>("customizeMyIcons"), nullptr);
 }
 
 TEST_F(MainWindowContactsTest, HistoryAndChatCommandsOpenOneWindowPerContact) {

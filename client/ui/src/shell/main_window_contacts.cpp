@@ -5,10 +5,14 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "talvorine/client/ui/accounts/account_texts.h"
 #include "talvorine/client/ui/chat/dlg_chat_history.h"
 #include "talvorine/client/ui/common/fade_in.h"
+#include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/icons/dlg_customize_icons.h"
+#include "talvorine/client/ui/icons/picture_windows.h"
 #include "talvorine/client/ui/messages/dlg_messages.h"
 #include "talvorine/client/ui/messages/incoming_popup.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
@@ -339,12 +343,14 @@ bool MainWindowContacts::CanOpen(ContactCommand command) const {
         case ContactCommand::FileTransfer:
         case ContactCommand::ChatHistory:
         case ContactCommand::FileTransferHistory:
+        case ContactCommand::UpdateUserIcons:
+        case ContactCommand::CustomizeUserIcons:
+        case ContactCommand::ResetUserIcons:
         case ContactCommand::ReceivedMessages:
         case ContactCommand::MessageHistory:
             return true;
         default:
-            // The user information, the user wizard and the user icons are not part of this
-            // client yet.
+            // The user information and the user wizard are not part of this client yet.
             return false;
     }
 }
@@ -374,9 +380,52 @@ void MainWindowContacts::OpenMessageHistory(const std::string& contactId) {
 }
 void MainWindowContacts::OpenUserInfo(const std::string&) {}
 void MainWindowContacts::OpenUserWizard(const std::string&) {}
-void MainWindowContacts::UpdateUserIcons(const std::string&) {}
-void MainWindowContacts::CustomizeUserIcons(const std::string&) {}
-void MainWindowContacts::ResetUserIcons(const std::string&) {}
+
+void MainWindowContacts::UpdateUserIcons(const std::string& contactId) {
+    icons::UpdateUserPictures(&m_window, AccountServerOf(m_window.Settings()),
+                              m_window.ContactList().LoadedAccount(), contactId,
+                              NicknameOf(contactId), icons::FailureReport::Show);
+    m_bar->ReloadPictures(contactId);
+}
+
+void MainWindowContacts::CustomizeUserIcons(const std::string& contactId) {
+    icons::CustomizeTarget target;
+    target.mode = icons::CustomizeTarget::Mode::Local;
+    target.accountId = m_window.ContactList().LoadedAccount();
+    target.ownerId = contactId;
+    icons::CDlgCustomizeIcons dialog(std::move(target), icons::StockPicturesFolder(),
+                                     m_showPicturePreview, &m_window);
+    FadeInWindow(&dialog, FadeSettings::From(m_window.Settings()));
+    dialog.exec();
+    // Files copied before a refusal or a "No" are the contact's now.
+    m_bar->ReloadPictures(contactId);
+}
+
+void MainWindowContacts::CustomizeMyIcons() {
+    const data::CurrentAccount& account = m_window.CurrentAccount();
+    if (!data::IsValidId(account.userId)) {
+        // No account to own pictures yet: the same answer as the account selection's.
+        ShowWarning(&m_window, ToQString(data::AccountText::PleaseSelectAccount));
+        return;
+    }
+    icons::CustomizeTarget target;
+    target.mode = icons::CustomizeTarget::Mode::Upload;
+    target.accountId = account.userId;
+    target.ownerId = account.userId;
+    target.password = account.password;
+    target.server = AccountServerOf(m_window.Settings());
+    icons::CDlgCustomizeIcons dialog(std::move(target), icons::StockPicturesFolder(),
+                                     m_showPicturePreview, &m_window);
+    FadeInWindow(&dialog, FadeSettings::From(m_window.Settings()));
+    if (dialog.exec() == QDialog::Accepted) {
+        ShowInformation(&m_window, ToQString(icons::PictureText::FriendsCannotSee));
+    }
+}
+
+void MainWindowContacts::ResetUserIcons(const std::string& contactId) {
+    icons::ResetPictures(&m_window, m_window.ContactList().LoadedAccount(), contactId);
+    m_bar->ReloadPictures(contactId);
+}
 
 void MainWindowContacts::OpenChat(const std::string& contactId) {
     m_direct->RequestChat(contactId, NicknameOf(contactId));

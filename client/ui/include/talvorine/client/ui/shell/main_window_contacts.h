@@ -78,6 +78,9 @@ public:
     bool OpenNamed(const QString& name);
 
     CDlgMessages* MessagesWindow(const std::string& contactId) const;
+    // "Customize My Icons...": the own pictures, uploaded to the server.
+    void CustomizeMyIcons();
+
     CDlgChatHistory* ChatHistoryWindow(const std::string& contactId) const;
     CDlgFileTransferHistory* TransferHistoryWindow(const std::string& contactId) const;
 
@@ -124,6 +127,7 @@ private:
     bool m_loggedIn =
         false;  // as the last poll request found the session  // the menu "contact-menu" opened
     std::map<std::string, QPointer<CDlgMessages>> m_messageWindows;
+    bool m_showPicturePreview = false;  // the picture chooser's "Show Preview", for this run
     std::map<std::string, QPointer<CDlgChatHistory>> m_chatHistories;
     std::map<std::string, QPointer<CDlgFileTransferHistory>> m_transferHistories;
 };
