@@ -144,7 +144,7 @@ TEST_F(MessagesPageTest, DeletingAfterPagingAndArrivalsKeepsPositionsRight) {
     MessagesPage page(Own, Peer, MessagesPageKind::Received, nullptr, nullptr);
     ASSERT_FALSE(page.Fill({}).has_value());   // m249 .. m50
     AddMessages(2, StoreKind::Received, 250);  // arrive while open
-    EXPECT_EQ(page.TakeArrivals({}), 2u);
+    EXPECT_EQ(page.TakeArrivals({}).added, 2u);
     EXPECT_EQ(page.Rows().front().brief, "m251");
     EXPECT_EQ(page.Delete({1, 5}).count, 2u);  // m250 and m246
     ASSERT_FALSE(page.FetchMore({}).has_value());

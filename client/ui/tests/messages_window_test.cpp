@@ -223,6 +223,16 @@ TEST_F(MessagesWindowTest, MessagesArrivingWhileOpenComeOnTopUnreadAndTheReaderK
     EXPECT_EQ(page->Pane()->toPlainText(), "m0");
     window.MessageArrived();  // nothing new: nothing added
     EXPECT_EQ(page->List()->topLevelItemCount(), 4);
+
+    // The store lost messages behind the window's back: what it holds now is listed.
+    {
+        data::MessageStore store =
+            data::MessageStore::Create(page->Page().Paths(), data::StoreMode::ReadWrite);
+        store.AppendMessage(PlainBody("fresh", 1));
+    }
+    window.MessageArrived();
+    EXPECT_EQ(Briefs(*page->List()), (std::vector<std::string>{"fresh"}));
+    EXPECT_EQ(page->Pane()->toPlainText(), "fresh");
 }
 
 TEST_F(MessagesWindowTest, ContextMenusOfferWhatTheSelectionAllows) {

@@ -239,20 +239,18 @@ void CMessagesListPage::MessageArrived() {
     if (!m_filled) {
         return;  // the page reads the store when it is first shown
     }
-    const std::size_t added =
+    const MessagesPage::Arrivals arrivals =
         m_page.TakeArrivals([this](std::uint32_t record) { return AskSkip(record); });
-    if (added == 0) {
-        return;
-    }
-    if (static_cast<std::size_t>(m_list->topLevelItemCount()) + added != m_page.Rows().size()) {
-        // The store was listed anew.
+    if (arrivals.relisted) {
         m_list->clear();
         AddItems(0, m_page.Rows().size());
         SelectRow(0);
-    } else {
+    } else if (arrivals.added > 0) {
         // The selection stays on the message the user is reading.
         const QSignalBlocker block(m_list);
-        AddItems(0, added);
+        AddItems(0, arrivals.added);
+    } else {
+        return;
     }
     if (m_list->currentItem() == nullptr) {
         SelectRow(0);
@@ -280,9 +278,10 @@ void CMessagesListPage::SelectRow(int row) {
         ShowCurrent();
         return;
     }
+    const bool wasCurrent = m_list->currentItem() == item;
     m_list->setCurrentItem(item, 0,
                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    if (m_list->currentItem() == item) {
+    if (wasCurrent) {
         ShowCurrent();  // setCurrentItem does not signal when the item was current already
     }
 }

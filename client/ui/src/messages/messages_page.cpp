@@ -171,31 +171,33 @@ std::optional<std::string> MessagesPage::FetchMore(const AskSkip& ask) {
     return List(m_listedFrom, end, m_rows.size(), ask);
 }
 
-std::size_t MessagesPage::TakeArrivals(const AskSkip& ask) {
+MessagesPage::Arrivals MessagesPage::TakeArrivals(const AskSkip& ask) {
+    Arrivals arrivals;
     std::uint32_t count = 0;
     try {
         const auto lock = Lock();
         count = Open(StoreMode::Read).Count();
     } catch (const std::exception&) {
-        return 0;  // the receiving path has reported the store's trouble already
+        return arrivals;  // the receiving path has reported the store's trouble already
     }
     if (count < m_storeCount) {
         // Something else removed messages: the positions are no longer known, list anew.
-        const std::size_t before = m_rows.size();
         Fill(ask);
-        return m_rows.size() > before ? m_rows.size() - before : 0;
+        arrivals.relisted = true;
+        return arrivals;
     }
     if (count == m_storeCount) {
-        return 0;
+        return arrivals;
     }
     const std::size_t before = m_rows.size();
     try {
         AddRecords(m_storeCount, count, 0, ask);
     } catch (const std::exception&) {
-        return 0;
+        return arrivals;
     }
     m_storeCount = count;
-    return m_rows.size() - before;
+    arrivals.added = m_rows.size() - before;
+    return arrivals;
 }
 
 MessagesPage::Shown MessagesPage::Read(std::size_t row) {

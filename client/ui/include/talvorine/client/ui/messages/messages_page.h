@@ -125,8 +125,12 @@ public:
     // Whether older messages are left to list, and listing the next older page.
     bool CanFetchMore() const;
     std::optional<std::string> FetchMore(const AskSkip& ask);
-    // Messages appended to the store since it was last read, put at the top; how many.
-    std::size_t TakeArrivals(const AskSkip& ask);
+    // Messages appended to the store since it was last read, put at the top.
+    struct Arrivals {
+        std::size_t added = 0;  // new rows at the top
+        bool relisted = false;  // the store lost messages meanwhile: every row was read anew
+    };
+    Arrivals TakeArrivals(const AskSkip& ask);
 
     const std::vector<MessageRow>& Rows() const { return m_rows; }
     // Messages in the store (listed or not).
