@@ -1,8 +1,10 @@
 #include "talvorine/client/ui/shell/main_window_contacts.h"
 
 #include <QMenu>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "talvorine/client/ui/accounts/account_texts.h"
 #include "talvorine/client/ui/chat/dlg_chat_history.h"
 #include "talvorine/client/ui/common/fade_in.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
@@ -45,6 +47,7 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
     m_direct->dialogParent = &window;
     m_direct->fade = [this] { return FadeSettings::From(m_window.Settings()); };
     m_docker = new contacts::WindowDocker(window, window.Settings());
+    m_directory = std::make_unique<directory::DirectoryWindows>(MakeDirectoryServices());
 
     contacts::CContactListBar* bar = m_bar.get();
     // The engine asks for a poll after every login, logout and status change; the first one
@@ -77,6 +80,7 @@ MainWindowContacts::~MainWindowContacts() {
     m_bar->StopStatusPoller();
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
+    m_directory.reset();
     m_direct.reset();
 }
 
@@ -107,6 +111,45 @@ PeerServices MainWindowContacts::MakePeerServices() {
     return services;
 }
 
+directory::DirectoryServices MainWindowContacts::MakeDirectoryServices() {
+    directory::DirectoryServices services;
+    services.dialogParent = &m_window;
+    services.server = [this] { return AccountServerOf(m_window.Settings()); };
+    services.accountId = [this] { return m_window.CurrentAccount().userId; };
+    services.isListed = [this](const std::string& userId) {
+        std::lock_guard lock(m_window.Session().Locks().list);
+        return m_window.ContactList().FindContact(userId).has_value();
+    };
+    services.addContact = [this](const std::string& group,
+                                 const protocol::SearchRow& row) -> std::optional<std::string> {
+        int index = -1;
+        {
+            std::lock_guard lock(m_window.Session().Locks().list);
+            index = m_window.ContactList().FindGroup(group);
+        }
+        const auto result = m_bar->AddContact(index, row.userId, row.nickname, row.email);
+        return result.ok ? std::nullopt : std::optional<std::string>(result.text);
+    };
+    services.picturesChanged = [this](const std::string& userId) { m_bar->ReloadPictures(userId); };
+    services.wakeStatusPoll = [this] { m_bar->WakeStatusPoll(); };
+    services.setListedNickname = [this](const std::string& userId, const std::string& nickname) {
+        std::string shown;
+        {
+            std::lock_guard lock(m_window.Session().Locks().list);
+            const auto position = m_window.ContactList().FindContact(userId);
+            if (!position) {
+                return false;
+            }
+            shown = m_window.ContactList().Entry(*position)->nickname;
+        }
+        if (shown != nickname) {
+            m_bar->SetNickname(userId, nickname);
+        }
+        return true;
+    };
+    return services;
+}
+
 std::string MainWindowContacts::NicknameOf(const std::string& contactId) const {
     return m_window.Session().Incoming().NicknameOf(contactId);
 }
@@ -131,6 +174,7 @@ bool MainWindowContacts::OpenFirstUnread() {
 
 void MainWindowContacts::CloseContactWindows() {
     m_direct->CloseAll();
+    m_directory->CloseAll();
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
 }
@@ -141,7 +185,27 @@ void MainWindowContacts::StopPollerAndSave(bool workersLeftBehind) {
                                                : contacts::CContactListBar::ListLock::Take);
 }
 
+void MainWindowContacts::OpenOwnInfo() {
+    m_directory->OpenOwnInfo();
+}
+
 bool MainWindowContacts::OpenNamed(const QString& name) {
+    if (name == QLatin1String("own-info")) {
+        return m_directory->OpenOwnInfo() != nullptr;
+    }
+    if (name.startsWith(QLatin1String("user-wizard:"))) {
+        const std::string group = name.mid(name.indexOf(QLatin1Char(':')) + 1).toStdString();
+        {
+            std::lock_guard lock(m_window.Session().Locks().list);
+            const int index = m_window.ContactList().FindGroup(group);
+            if (index < 0 || data::IsStrangersGroup(m_window.ContactList().Group(index).name)) {
+                return false;
+            }
+        }
+        // After the start-up's own work, as a menu command would run it.
+        QTimer::singleShot(0, &m_window, [this, group] { OpenUserWizard(group); });
+        return true;
+    }
     if (name == QLatin1String("contact-menu")) {
         const auto contact = m_bar->ContactAtItem(0);
         if (!contact) {
@@ -165,6 +229,8 @@ bool MainWindowContacts::OpenNamed(const QString& name) {
     }
     if (command == QLatin1String("chat")) {
         OpenChat(contactId);
+    } else if (command == QLatin1String("info")) {
+        OpenUserInfo(contactId);
     } else if (command == QLatin1String("chat-history")) {
         OpenChatHistory(contactId);
     } else if (command == QLatin1String("transfer-history")) {
@@ -212,12 +278,14 @@ bool MainWindowContacts::CanOpen(ContactCommand command) const {
         case ContactCommand::FileTransfer:
         case ContactCommand::ChatHistory:
         case ContactCommand::FileTransferHistory:
+        case ContactCommand::UserInfo:
+        case ContactCommand::UserWizard:
             return true;
         case ContactCommand::ReceivedMessages:
             return static_cast<bool>(m_unreadOpener);
         default:
-            // The send window, the message history, the user information, the user wizard and the
-            // user icons are not part of this client yet.
+            // The send window, the message history and the user icons are not part of this client
+            // yet.
             return false;
     }
 }
@@ -234,8 +302,12 @@ void MainWindowContacts::PassToMessagesWindow(const std::string&, std::span<cons
     // No "Messages" window can be open: the record is stored and counted unread already.
 }
 void MainWindowContacts::OpenMessageHistory(const std::string&) {}
-void MainWindowContacts::OpenUserInfo(const std::string&) {}
-void MainWindowContacts::OpenUserWizard(const std::string&) {}
+void MainWindowContacts::OpenUserInfo(const std::string& contactId) {
+    m_directory->OpenUserInfo(contactId);
+}
+void MainWindowContacts::OpenUserWizard(const std::string& groupName) {
+    m_directory->RunUserWizard(groupName);
+}
 void MainWindowContacts::UpdateUserIcons(const std::string&) {}
 void MainWindowContacts::CustomizeUserIcons(const std::string&) {}
 void MainWindowContacts::ResetUserIcons(const std::string&) {}

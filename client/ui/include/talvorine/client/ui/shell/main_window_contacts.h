@@ -18,6 +18,7 @@
 
 #include "talvorine/client/ui/chat/direct_windows.h"
 #include "talvorine/client/ui/contacts/contact_list_host.h"
+#include "talvorine/client/ui/directory/directory_windows.h"
 
 class QMenu;
 class QString;
@@ -57,9 +58,14 @@ public:
     // The exit: the StatusPoller stops, then the list is saved and unloaded.
     void StopPollerAndSave(bool workersLeftBehind);
 
+    // "View / Change My Info...": the own profile's sheet.
+    void OpenOwnInfo();
+    directory::DirectoryWindows& Directory() { return *m_directory; }
+
     // The program's "--open" names of the contact list: "contact-menu" (the menu of the open
-    // group's first contact), "chat:ID", "chat-history:ID", "transfer-history:ID". False for
-    // an unknown name or a contact that is not on the list.
+    // group's first contact), "own-info", "user-wizard:GROUP", "chat:ID", "info:ID",
+    // "chat-history:ID", "transfer-history:ID". False for an unknown name or a contact that is
+    // not on the list.
     bool OpenNamed(const QString& name);
 
     CDlgChatHistory* ChatHistoryWindow(const std::string& contactId) const;
@@ -91,12 +97,14 @@ public:
 
 private:
     PeerServices MakePeerServices();
+    directory::DirectoryServices MakeDirectoryServices();
     std::string NicknameOf(const std::string& contactId) const;
     std::string OwnNickname() const;
 
     CDlgContactList& m_window;
     std::unique_ptr<contacts::CContactListBar> m_bar;
     std::unique_ptr<DirectWindows> m_direct;
+    std::unique_ptr<directory::DirectoryWindows> m_directory;
     QPointer<contacts::WindowDocker> m_docker;
     std::function<void(const std::string&)> m_unreadOpener;
     std::unique_ptr<QMenu> m_namedMenu;
