@@ -4,3 +4,8 @@ talvorine_add_test(client_directory_test
   SOURCES directory_test.cpp main_offscreen.cpp
   LIBS Talvorine::ClientUi Talvorine::QtTestSupport)
 
+if(TARGET talvorine_server_harness)
+  talvorine_add_test(client_directory_end_to_end_test
+    SOURCES directory_end_to_end_test.cpp main_offscreen.cpp
+    LIBS Talvorine::ClientUi Talvorine::QtTestSupport talvorine_server_harness TIMEOUT 180)
+endif()
