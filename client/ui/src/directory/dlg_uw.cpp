@@ -102,9 +102,13 @@ void CDlgUWSelect::EnableFields() {
     m_id->setEnabled(m_byId->isChecked());
     m_nickname->setEnabled(m_byNickname->isChecked());
     m_email->setEnabled(m_byEmail->isChecked());
-    if (QLineEdit* chosen = Field(Condition().category); isVisible()) {
-        chosen->setFocus();
+    if (isVisible()) {
+        Field(Condition().category)->setFocus();
     }
+}
+
+void CDlgUWSelect::initializePage() {
+    QTimer::singleShot(0, this, [this] { Field(Condition().category)->setFocus(); });
 }
 
 QLineEdit* CDlgUWSelect::Field(SearchCategory category) const {
@@ -165,7 +169,10 @@ CDlgUWResult::CDlgUWResult(DirectoryServices& services, std::string group, CDlgU
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setHeaderLabels(
         {Shown(Text::ColumnId), Shown(Text::ColumnNickname), Shown(Text::ColumnEmail)});
-    m_list->setColumnWidth(0, 56);
+    // 56, 80 and 150 pixels as on the design's platform, wider where this desktop's font
+    // needs it for a whole id.
+    const int idWidth = m_list->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 16;
+    m_list->setColumnWidth(0, std::max(56, idWidth));
     m_list->setColumnWidth(1, 80);
     m_list->setColumnWidth(2, 150);
     m_list->header()->setStretchLastSection(true);
@@ -207,7 +214,13 @@ void CDlgUWResult::RunSearch() {
     if (failure) {
         ShowWarning(wizard(), Shown(*failure));
         wizard()->back();
+        return;
     }
+    // The keys choose at once: the first row is current (not chosen) and the list has the focus.
+    if (QTreeWidgetItem* first = m_list->topLevelItem(0)) {
+        m_list->setCurrentItem(first, 0, QItemSelectionModel::NoUpdate);
+    }
+    QTimer::singleShot(0, m_list, [list = m_list] { list->setFocus(); });
 }
 
 std::vector<protocol::SearchRow> CDlgUWResult::SelectedRows() const {

@@ -26,7 +26,7 @@ using infopages::InfoMode;
 
 CSheetViewUserInfo::CSheetViewUserInfo(const DirectoryServices& services, InfoMode mode,
                                        std::string userId, QWidget* parent)
-    : QDialog(parent, Qt::Window), m_services(services), m_mode(mode), m_userId(std::move(userId)) {
+    : QDialog(parent), m_services(services), m_mode(mode), m_userId(std::move(userId)) {
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     const bool own = mode == InfoMode::Own;
@@ -118,6 +118,10 @@ void CSheetViewUserInfo::Fill(const protocol::UserProfile& profile) {
     m_basic->Fill(profile);
     m_comm->Fill(profile);
     m_more->Fill(profile);
+    // Long texts show their beginning, not their end.
+    for (QLineEdit* field : m_tabs->findChildren<QLineEdit*>()) {
+        field->setCursorPosition(0);
+    }
 }
 
 std::optional<protocol::UserProfile> CSheetViewUserInfo::Fetch() {
@@ -242,6 +246,8 @@ CDlgInputPassword::CDlgInputPassword(const std::string& userId, QWidget* parent)
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     column->addWidget(buttons);
+    // Wide enough for the caption with the account's id.
+    setMinimumWidth(fontMetrics().horizontalAdvance(windowTitle()) + 160);
 }
 
 std::optional<std::string> CDlgInputPassword::Ask(QWidget* parent, const std::string& userId) {

@@ -29,6 +29,8 @@ public:
     QLineEdit* Field(SearchCategory category) const;
     QRadioButton* CategoryButton(SearchCategory category) const;
     QRadioButton* ExactButton() const { return m_exact; }
+    // The chosen category's field takes the focus, so the user types at once.
+    void initializePage() override;
     // "Next": an empty condition asks first.
     bool validatePage() override;
 
