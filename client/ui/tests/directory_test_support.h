@@ -3,11 +3,8 @@
 // real contact list (loaded from a temporary client folder) and its group commands, and
 // message boxes answered from a script.
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QTimer>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,46 +13,17 @@
 #include "talvorine/client/data/contact_list.h"
 #include "talvorine/client/ui/contacts/group_commands.h"
 #include "talvorine/client/ui/directory/directory_services.h"
+#include "talvorine/testing/qt_test_support.h"
 
 namespace talvorine::client::ui::directory::testing {
 
-struct ScriptedBox {
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-};
+using ScriptedBox = ::talvorine::testing::CaughtBox;
 
-// Runs `action`; the message boxes it opens are recorded and answered in turn from
-// `answers` (the last answer repeats); `onBox` sees each box's number before it is answered.
-inline std::vector<ScriptedBox> AnswerInTurn(const std::function<void()>& action,
-                                             std::deque<QMessageBox::StandardButton> answers,
-                                             const std::function<void(std::size_t)>& onBox = {}) {
-    std::vector<ScriptedBox> caught;
-    QTimer timer;
-    timer.setInterval(20);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || box->property("answered").toBool()) {
-            return;
-        }
-        box->setProperty("answered", true);
-        caught.push_back({box->text(), box->icon()});
-        if (onBox) {
-            onBox(caught.size() - 1);
-        }
-        const QMessageBox::StandardButton answer = answers.front();
-        if (answers.size() > 1) {
-            answers.pop_front();
-        }
-        if (QAbstractButton* button = box->button(answer)) {
-            button->click();
-        } else {
-            box->reject();
-        }
-    });
-    timer.start();
-    action();
-    timer.stop();
-    return caught;
+// The message boxes `action` opens, answered in turn from `answers` (the last one repeats).
+inline std::vector<ScriptedBox> AnswerInTurn(
+    const std::function<void()>& action, std::initializer_list<QMessageBox::StandardButton> answers,
+    const std::function<void(std::size_t)>& onBox = {}) {
+    return ::talvorine::testing::AnswerBoxesInTurn(action, answers, onBox);
 }
 
 inline std::vector<QString> Texts(const std::vector<ScriptedBox>& boxes) {

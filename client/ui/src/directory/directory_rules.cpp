@@ -10,21 +10,6 @@
 
 namespace talvorine::client::ui::directory {
 
-std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> args) {
-    std::string out;
-    auto arg = args.begin();
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' &&
-            arg != args.end()) {
-            out += *arg++;
-            ++i;
-        } else {
-            out += pattern[i];
-        }
-    }
-    return out;
-}
-
 int ConditionFieldLimit(SearchCategory category) {
     switch (category) {
         case SearchCategory::Id:

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "talvorine/client/session/account_requests.h"
+#include "talvorine/client/ui/contacts/contact_list_rules.h"
 #include "talvorine/protocol/catalogue.h"
 
 namespace talvorine::client::ui::directory {
@@ -60,8 +61,7 @@ inline constexpr std::string_view PasswordLabel = "&Password";
 inline constexpr std::string_view OwnInfoCommand = "View / Change My &Info...";
 }  // namespace Text
 
-// "%s" replaced in order by the arguments.
-std::string FormatText(std::string_view pattern, std::initializer_list<std::string_view> args);
+using contacts::FormatText;
 
 // --- the search condition ---
 
