@@ -170,6 +170,27 @@ TEST_F(DirectoryEndToEnd, SearchesByIdNicknameAndEmailInclusiveAndExact) {
     EXPECT_EQ(wizard.currentId(), CDlgUW::SelectPage);
 }
 
+TEST_F(DirectoryEndToEnd, TheListHoldsAtMostAHundredUsers) {
+    const TestAccount own = MakeAccount("Counter", "counter@example.org");
+    // Straight into the database: a hundred accounts through the server take a while.
+    for (int i = 0; i < 101; ++i) {
+        const std::string id = std::to_string(90000000 + i);
+        s_server->Execute("INSERT INTO USERS (ID, Password, Nickname, Email) VALUES ('" + id +
+                          "', 'x', 'Many " + std::to_string(i) + "', 'many@example.org')");
+    }
+    std::vector<protocol::SearchRow> arrived;
+    const auto rows =
+        session::SearchUsers(Server(), BuildSearchRequest({SearchCategory::Nickname, false, ""}),
+                             [&](const protocol::SearchRow& row) { arrived.push_back(row); });
+    EXPECT_EQ(rows.size(), 100u);
+    EXPECT_EQ(arrived.size(), 100u);
+
+    ListServices list(own.id, Server());
+    CDlgUW wizard(list.services, "Friends");
+    wizard.show();
+    EXPECT_EQ(Search(wizard, SearchCategory::Id, "", false).size(), 100u);
+}
+
 TEST_F(DirectoryEndToEnd, AddsTwoUsersRetryingAfterAFailureAndFetchesTheirPicturesQuietly) {
     const TestAccount own = MakeAccount("Adder", "adder@add.example");
     const TestAccount pictured = MakeAccount("Pictured", "pictured@add.example");

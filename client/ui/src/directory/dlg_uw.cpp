@@ -291,6 +291,7 @@ CDlgUWFinish::CDlgUWFinish(QWidget* parent) : QWizardPage(parent) {
 
 CDlgUW::CDlgUW(DirectoryServices& services, std::string group, QWidget* parent)
     : QWizard(parent), m_services(services) {
+    setObjectName(QStringLiteral("userWizard"));
     setWindowTitle(Shown(Text::WizardCaption));
     setWizardStyle(QWizard::ClassicStyle);
     setOption(QWizard::NoBackButtonOnStartPage);

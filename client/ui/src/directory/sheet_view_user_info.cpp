@@ -30,6 +30,7 @@ CSheetViewUserInfo::CSheetViewUserInfo(const DirectoryServices& services, InfoMo
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     const bool own = mode == InfoMode::Own;
+    setObjectName(own ? QStringLiteral("ownInfo") : QStringLiteral("userInfo"));
     setWindowTitle(ToQString(own ? Text::OwnCaption : Text::ContactCaption));
 
     auto* column = new QVBoxLayout(this);
@@ -230,6 +231,7 @@ void CSheetViewUserInfo::Save() {
 // --- "Input Password" ---
 
 CDlgInputPassword::CDlgInputPassword(const std::string& userId, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("inputPassword"));
     setWindowTitle(ToQString(FormatText(Text::PasswordCaption, {userId})));
     auto* column = new QVBoxLayout(this);
     auto* form = new QFormLayout;

@@ -132,6 +132,11 @@ directory::DirectoryServices MainWindowContacts::MakeDirectoryServices() {
     };
     services.picturesChanged = [this](const std::string& userId) { m_bar->ReloadPictures(userId); };
     services.wakeStatusPoll = [this] { m_bar->WakeStatusPoll(); };
+    services.ownProfileSaved = [this](const protocol::UserProfile& profile) {
+        if (profile.userId == m_window.CurrentAccount().userId) {
+            m_window.SetOwnNickname(profile.nickname);
+        }
+    };
     services.setListedNickname = [this](const std::string& userId, const std::string& nickname) {
         std::string shown;
         {
