@@ -169,8 +169,8 @@ CDlgUWResult::CDlgUWResult(DirectoryServices& services, std::string group, CDlgU
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setHeaderLabels(
         {Shown(Text::ColumnId), Shown(Text::ColumnNickname), Shown(Text::ColumnEmail)});
-    // 56, 80 and 150 pixels as on the design's platform, wider where this desktop's font
-    // needs it for a whole id.
+    // 56, 80 and 150 pixels; the id column wider where this desktop's font needs it for a
+    // whole id.
     const int idWidth = m_list->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 16;
     m_list->setColumnWidth(0, std::max(56, idWidth));
     m_list->setColumnWidth(1, 80);
