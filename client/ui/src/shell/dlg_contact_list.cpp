@@ -22,6 +22,7 @@
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/directory/directory_rules.h"
 #include "talvorine/client/ui/icons/picture_windows.h"
 #include "talvorine/client/ui/icons/pictures.h"
 #include "talvorine/client/ui/shell/main_window_contacts.h"
@@ -172,6 +173,8 @@ void CDlgContactList::BuildMenus() {
     AddAction(m_systemMenu, ShellText::ChangeAccount, "changeAccount", [this] { ChangeAccount(); });
     AddAction(m_systemMenu, ShellText::ChangePassword, "changePassword",
               [this] { ChangePassword(); });
+    AddAction(m_systemMenu, directory::Text::OwnInfoCommand, "ownInfo",
+              [this] { m_contacts->OpenOwnInfo(); });
     AddAction(m_systemMenu, icons::CustomizeMyIconsMenu, "customizeMyIcons",
               [this] { m_contacts->CustomizeMyIcons(); });
     AddAction(m_systemMenu, ShellText::Options, "options", [this] { OpenOptions(); });

@@ -83,6 +83,7 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
     m_replyOpener = [this](const MessageReply& reply) {
         m_sendWindows->OpenReply(reply.contactId, reply.nickname, reply.rtfText, reply.plainText);
     };
+    m_directory = std::make_unique<directory::DirectoryWindows>(MakeDirectoryServices());
 
     contacts::CContactListBar* bar = m_bar.get();
     // The engine asks for a poll after every login, logout and status change; the first one
@@ -119,6 +120,7 @@ MainWindowContacts::~MainWindowContacts() {
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
     m_sendWindows.reset();
+    m_directory.reset();
     m_direct.reset();
 }
 
@@ -160,6 +162,50 @@ PeerServices MainWindowContacts::MakePeerServices() {
         return options;
     };
     services.playSound = [this](int eventNumber) { m_window.PlaySound(eventNumber); };
+    return services;
+}
+
+directory::DirectoryServices MainWindowContacts::MakeDirectoryServices() {
+    directory::DirectoryServices services;
+    services.dialogParent = &m_window;
+    services.server = [this] { return AccountServerOf(m_window.Settings()); };
+    services.accountId = [this] { return m_window.CurrentAccount().userId; };
+    services.isListed = [this](const std::string& userId) {
+        std::lock_guard lock(m_window.Session().Locks().list);
+        return m_window.ContactList().FindContact(userId).has_value();
+    };
+    services.addContact = [this](const std::string& group,
+                                 const protocol::SearchRow& row) -> std::optional<std::string> {
+        int index = -1;
+        {
+            std::lock_guard lock(m_window.Session().Locks().list);
+            index = m_window.ContactList().FindGroup(group);
+        }
+        const auto result = m_bar->AddContact(index, row.userId, row.nickname, row.email);
+        return result.ok ? std::nullopt : std::optional<std::string>(result.text);
+    };
+    services.picturesChanged = [this](const std::string& userId) { m_bar->ReloadPictures(userId); };
+    services.wakeStatusPoll = [this] { m_bar->WakeStatusPoll(); };
+    services.ownProfileSaved = [this](const protocol::UserProfile& profile) {
+        if (profile.userId == m_window.CurrentAccount().userId) {
+            m_window.SetOwnNickname(profile.nickname);
+        }
+    };
+    services.setListedNickname = [this](const std::string& userId, const std::string& nickname) {
+        std::string shown;
+        {
+            std::lock_guard lock(m_window.Session().Locks().list);
+            const auto position = m_window.ContactList().FindContact(userId);
+            if (!position) {
+                return false;
+            }
+            shown = m_window.ContactList().Entry(*position)->nickname;
+        }
+        if (shown != nickname) {
+            m_bar->SetNickname(userId, nickname);
+        }
+        return true;
+    };
     return services;
 }
 
@@ -239,7 +285,7 @@ void MainWindowContacts::PopUpForMessage(const session::IncomingMessage& message
 
 bool MainWindowContacts::OpenFirstUnread() {
     const auto contact = m_bar->FirstUnreadContact();
-    if (!contact || !CanOpen(ContactCommand::ReceivedMessages)) {
+    if (!contact) {
         return false;
     }
     OpenReceivedMessages(*contact);
@@ -250,6 +296,7 @@ void MainWindowContacts::CloseContactWindows() {
     m_sendWindows->CloseAll();
     m_direct->CloseAll();
     CloseEach(m_messageWindows);
+    m_directory->CloseAll();
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
 }
@@ -260,7 +307,27 @@ void MainWindowContacts::StopPollerAndSave(bool workersLeftBehind) {
                                                : contacts::CContactListBar::ListLock::Take);
 }
 
+void MainWindowContacts::OpenOwnInfo() {
+    m_directory->OpenOwnInfo();
+}
+
 bool MainWindowContacts::OpenNamed(const QString& name) {
+    if (name == QLatin1String("own-info")) {
+        return m_directory->OpenOwnInfo() != nullptr;
+    }
+    if (name.startsWith(QLatin1String("user-wizard:"))) {
+        const std::string group = name.mid(name.indexOf(QLatin1Char(':')) + 1).toStdString();
+        {
+            std::lock_guard lock(m_window.Session().Locks().list);
+            const int index = m_window.ContactList().FindGroup(group);
+            if (index < 0 || data::IsStrangersGroup(m_window.ContactList().Group(index).name)) {
+                return false;
+            }
+        }
+        // After the start-up's own work, as a menu command would run it.
+        QTimer::singleShot(0, &m_window, [this, group] { OpenUserWizard(group); });
+        return true;
+    }
     if (name == QLatin1String("contact-menu")) {
         const auto contact = m_bar->ContactAtItem(0);
         if (!contact) {
@@ -291,6 +358,8 @@ bool MainWindowContacts::OpenNamed(const QString& name) {
         OpenSendMessage(contactId);
     } else if (command == QLatin1String("chat")) {
         OpenChat(contactId);
+    } else if (command == QLatin1String("info")) {
+        OpenUserInfo(contactId);
     } else if (command == QLatin1String("chat-history")) {
         OpenChatHistory(contactId);
     } else if (command == QLatin1String("transfer-history")) {
@@ -336,27 +405,6 @@ QWidget* MainWindowContacts::MainWindow() {
     return &m_window;
 }
 
-bool MainWindowContacts::CanOpen(ContactCommand command) const {
-    switch (command) {
-        case ContactCommand::SendMessage:
-        case ContactCommand::Chat:
-        case ContactCommand::FileTransfer:
-        case ContactCommand::ChatHistory:
-        case ContactCommand::FileTransferHistory:
-        case ContactCommand::UpdateUserIcons:
-        case ContactCommand::CustomizeUserIcons:
-        case ContactCommand::ResetUserIcons:
-        case ContactCommand::ReceivedMessages:
-        case ContactCommand::MessageHistory:
-            return true;
-        default:
-            // The user information and the user wizard are not part of this client yet.
-            return false;
-    }
-}
-
-// The commands CanOpen says no to are greyed in the menu and skipped by a double click; were
-// one called anyway, it does nothing.
 void MainWindowContacts::OpenSendMessage(const std::string& contactId) {
     m_sendWindows->Open(contactId, NicknameOf(contactId));
 }
@@ -378,8 +426,12 @@ void MainWindowContacts::PassToMessagesWindow(const std::string& contactId,
 void MainWindowContacts::OpenMessageHistory(const std::string& contactId) {
     OpenMessages(contactId, MessagesPageKind::Received);
 }
-void MainWindowContacts::OpenUserInfo(const std::string&) {}
-void MainWindowContacts::OpenUserWizard(const std::string&) {}
+void MainWindowContacts::OpenUserInfo(const std::string& contactId) {
+    m_directory->OpenUserInfo(contactId);
+}
+void MainWindowContacts::OpenUserWizard(const std::string& groupName) {
+    m_directory->RunUserWizard(groupName);
+}
 
 void MainWindowContacts::UpdateUserIcons(const std::string& contactId) {
     icons::UpdateUserPictures(&m_window, AccountServerOf(m_window.Settings()),

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -18,11 +19,11 @@ struct CaughtBox {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
 };
 
-// Runs `action`; every message box it opens is recorded, `onBox` is called while it is shown,
-// and it is answered with `answer`.
-inline std::vector<CaughtBox> AnswerBoxes(const std::function<void()>& action,
-                                          QMessageBox::StandardButton answer = QMessageBox::Ok,
-                                          const std::function<void()>& onBox = {}) {
+// Runs `action`; every message box it opens is recorded, `onBox` is called with its number
+// while it is shown, and it is answered in turn from `answers` (the last answer repeats).
+inline std::vector<CaughtBox> AnswerBoxesInTurn(
+    const std::function<void()>& action, std::vector<QMessageBox::StandardButton> answers,
+    const std::function<void(std::size_t)>& onBox = {}) {
     std::vector<CaughtBox> caught;
     QTimer timer;
     timer.setInterval(20);
@@ -34,9 +35,10 @@ inline std::vector<CaughtBox> AnswerBoxes(const std::function<void()>& action,
         box->setProperty("answered", true);
         caught.push_back({box->text(), box->icon()});
         if (onBox) {
-            onBox();
+            onBox(caught.size() - 1);
         }
-        QAbstractButton* button = box->button(answer);
+        const std::size_t turn = std::min(caught.size(), answers.size()) - 1;
+        QAbstractButton* button = answers.empty() ? nullptr : box->button(answers[turn]);
         if (button != nullptr) {
             button->click();
         } else {
@@ -47,6 +49,18 @@ inline std::vector<CaughtBox> AnswerBoxes(const std::function<void()>& action,
     action();
     timer.stop();
     return caught;
+}
+
+// Runs `action`; every message box it opens is recorded, `onBox` is called while it is shown,
+// and it is answered with `answer`.
+inline std::vector<CaughtBox> AnswerBoxes(const std::function<void()>& action,
+                                          QMessageBox::StandardButton answer = QMessageBox::Ok,
+                                          const std::function<void()>& onBox = {}) {
+    return AnswerBoxesInTurn(action, {answer}, [&](std::size_t) {
+        if (onBox) {
+            onBox();
+        }
+    });
 }
 
 // Serves events until `done` or the limit; true when done.

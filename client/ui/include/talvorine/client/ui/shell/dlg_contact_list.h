@@ -68,6 +68,8 @@ public:
     data::ContactList& ContactList() { return m_list; }
     data::ClientSettings& Settings() { return m_settings; }
     const data::CurrentAccount& CurrentAccount() const { return m_account; }
+    // The nickname "Change My Info" saved, for the windows opened from now on.
+    void SetOwnNickname(const std::string& nickname) { m_account.nickname = nickname; }
     ShellServices& Services() { return m_services; }
     QWidget* ContactArea() const { return m_contactArea; }
     // The contact list, the per-contact windows and the docking of this window.

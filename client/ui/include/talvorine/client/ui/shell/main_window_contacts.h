@@ -19,6 +19,7 @@
 
 #include "talvorine/client/ui/chat/direct_windows.h"
 #include "talvorine/client/ui/contacts/contact_list_host.h"
+#include "talvorine/client/ui/directory/directory_windows.h"
 #include "talvorine/client/ui/messages/messages_list_page.h"
 #include "talvorine/client/ui/messages/send_message_windows.h"
 
@@ -71,10 +72,15 @@ public:
     // The exit: the StatusPoller stops, then the list is saved and unloaded.
     void StopPollerAndSave(bool workersLeftBehind);
 
+    // "View / Change My Info...": the own profile's sheet.
+    void OpenOwnInfo();
+    directory::DirectoryWindows& Directory() { return *m_directory; }
+
     // The program's "--open" names of the contact list: "contact-menu" (the menu of the open
-    // group's first contact), "chat:ID", "chat-history:ID", "transfer-history:ID",
-    // "messages:ID", "sent-messages:ID", "message:ID" (the contact's "Send Message" window).
-    // False for an unknown name or a contact that is not on the list.
+    // group's first contact), "own-info", "user-wizard:GROUP", "chat:ID", "info:ID",
+    // "chat-history:ID", "transfer-history:ID", "messages:ID", "sent-messages:ID", "message:ID"
+    // (the contact's "Send Message" window). False for an unknown name or a contact that is
+    // not on the list.
     bool OpenNamed(const QString& name);
 
     CDlgMessages* MessagesWindow(const std::string& contactId) const;
@@ -90,7 +96,6 @@ public:
     void PlayEventSound(int eventNumber) override;
     QWidget* DialogParent() override;
     QWidget* MainWindow() override;
-    bool CanOpen(contacts::ContactCommand command) const override;
     void OpenSendMessage(const std::string& contactId) override;
     void OpenReceivedMessages(const std::string& contactId) override;
     void PassToMessagesWindow(const std::string& contactId,
@@ -111,6 +116,7 @@ public:
 private:
     PeerServices MakePeerServices();
     SendMessageServices MakeSendServices();
+    directory::DirectoryServices MakeDirectoryServices();
     std::string NicknameOf(const std::string& contactId) const;
     std::string OwnNickname() const;
     // After the contact list has taken a received message: the popups the settings ask for.
@@ -120,6 +126,7 @@ private:
     std::unique_ptr<contacts::CContactListBar> m_bar;
     std::unique_ptr<DirectWindows> m_direct;
     std::unique_ptr<SendMessageWindows> m_sendWindows;
+    std::unique_ptr<directory::DirectoryWindows> m_directory;
     QPointer<contacts::WindowDocker> m_docker;
     std::function<void(const std::string&)> m_unreadOpener;
     std::function<void(const MessageReply&)> m_replyOpener;
