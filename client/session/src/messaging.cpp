@@ -79,6 +79,7 @@ SendOutcome MessageSender::SendLocked(const Recipient& recipient, const Outgoing
                                       const SendOptions& options, const std::atomic<bool>& closing,
                                       std::string& replyBody) {
     SendOutcome outcome;
+    outcome.userId = recipient.userId;
     std::unique_lock requestLock(m_session.Locks().request, std::defer_lock);
     if (!requestLock.try_lock_for(std::chrono::milliseconds(30000))) {
         outcome.reason = Text::RequestMutexTimeout;

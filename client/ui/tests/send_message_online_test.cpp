@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include "engine_client.h"
 #include "server_harness.h"
@@ -21,6 +22,8 @@
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/messages/dlg_messages.h"
+#include "talvorine/client/ui/messages/messages_list_page.h"
 #include "talvorine/client/ui/messages/send_message_windows.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
 #include "talvorine/client/ui/shell/main_window_contacts.h"
@@ -174,6 +177,11 @@ protected:
 };
 
 TEST_F(SendMessageOnline, FormattedMessageToOnlineOfflineNaAndAwayRecipient) {
+    // Bob's "Messages" window is open on its sent page while Alice writes to him.
+    CDlgMessages* history = window->Contacts().OpenMessages(b.userId, MessagesPageKind::Sent);
+    ASSERT_NE(history, nullptr);
+    ASSERT_EQ(history->Page(MessagesPageKind::Sent)->List()->topLevelItemCount(), 0);
+
     // Online: a formatted message, live.
     CDlgSendMessage* send = OpenFromMenu(b.userId);
     ASSERT_NE(send, nullptr);
@@ -193,6 +201,10 @@ TEST_F(SendMessageOnline, FormattedMessageToOnlineOfflineNaAndAwayRecipient) {
     auto sent = Stored(a.userId, data::StoreKind::Sent, b.userId);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].body, received[0].body);
+    // The open window lists the sent message at once.
+    ASSERT_EQ(history->Page(MessagesPageKind::Sent)->List()->topLevelItemCount(), 1);
+    EXPECT_EQ(history->Page(MessagesPageKind::Sent)->List()->topLevelItem(0)->text(0), "Hello Bob");
+    history->close();
     EXPECT_EQ(bob->Unread(a.userId), 1) << "Alice is a stranger to Bob, counted unread";
 
     // Offline, with the question: the message waits in the server for Bob's next login.

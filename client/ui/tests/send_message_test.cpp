@@ -84,7 +84,7 @@ TEST(SendMessageRules, LinksAreFoundWithoutTheSentencesPunctuation) {
 TEST(SendMessageRules, StepsAfterSendCloseOnSuccessAndShowFailuresOnlyWhenSomeoneWatches) {
     session::SendReport sent;
     sent.allSent = true;
-    sent.outcomes.push_back({true, false, "", "history full", std::nullopt});
+    sent.outcomes.push_back({true, false, "", "history full", std::nullopt, "10000002"});
     auto steps = StepsAfterSend(sent, false, false, true);
     EXPECT_TRUE(steps.close);
     EXPECT_FALSE(steps.error);

@@ -501,6 +501,13 @@ void CDlgSendMessage::Finished(const session::SendReport& report) {
     const bool minimize = m_services.minimizeOnSend && m_services.minimizeOnSend();
     const SendResultSteps steps = StepsAfterSend(report, m_closing, quitting, minimize);
     RemoveRecipients(steps.removedIds);
+    if (m_services.sentStored) {
+        for (const session::SendOutcome& outcome : report.outcomes) {
+            if (outcome.ok && outcome.historyWarning.empty()) {
+                m_services.sentStored(outcome.userId);
+            }
+        }
+    }
     for (const std::string& warning : steps.historyWarnings) {
         if (!quitting && !m_closing) {
             ShowWarning(this, ToQString(warning));

@@ -134,6 +134,7 @@ SendMessageServices MainWindowContacts::MakeSendServices() {
     };
     services.minimizeOnSend = [this] { return m_window.Settings().minimizeOnSend; };
     services.playSound = [this](int eventNumber) { m_window.PlaySound(eventNumber); };
+    services.sentStored = [this](const std::string& userId) { SentMessageStored(userId); };
     services.fade = [this] { return FadeSettings::From(m_window.Settings()); };
     return services;
 }

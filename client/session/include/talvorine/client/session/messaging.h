@@ -62,6 +62,7 @@ struct SendOutcome {
     std::string reason;                        // on failure, at most 255 bytes
     std::string historyWarning;                // sent, but the sent store could not be written
     std::optional<IncomingMessage> autoReply;  // the recipient's automatic reply, stored
+    std::string userId;                        // the recipient
 };
 
 // The outcome of a whole send (the send window's 1025 or 1026).

@@ -43,6 +43,8 @@ struct SendMessageServices {
     std::function<bool()> quitting;        // the client is ending: failures are not shown
     std::function<bool()> minimizeOnSend;  // "Minimize dialog on send"
     std::function<void(int eventNumber)> playSound;
+    // A message to this recipient went into the sent store (an open "Messages" window lists it).
+    std::function<void(const std::string& userId)> sentStored;
     std::function<FadeSettings()> fade;
 };
 
