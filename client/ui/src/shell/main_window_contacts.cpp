@@ -165,6 +165,8 @@ bool MainWindowContacts::OpenNamed(const QString& name) {
     }
     if (command == QLatin1String("chat")) {
         OpenChat(contactId);
+    } else if (command == QLatin1String("send-file")) {
+        OpenFileTransfer(contactId);
     } else if (command == QLatin1String("chat-history")) {
         OpenChatHistory(contactId);
     } else if (command == QLatin1String("transfer-history")) {

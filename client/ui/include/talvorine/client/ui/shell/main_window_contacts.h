@@ -58,8 +58,9 @@ public:
     void StopPollerAndSave(bool workersLeftBehind);
 
     // The program's "--open" names of the contact list: "contact-menu" (the menu of the open
-    // group's first contact), "chat:ID", "chat-history:ID", "transfer-history:ID". False for
-    // an unknown name or a contact that is not on the list.
+    // group's first contact), "chat:ID", "send-file:ID" (as "File Transfer...": the open-file
+    // dialog first), "chat-history:ID", "transfer-history:ID". False for an unknown name or a
+    // contact that is not on the list.
     bool OpenNamed(const QString& name);
 
     CDlgChatHistory* ChatHistoryWindow(const std::string& contactId) const;
