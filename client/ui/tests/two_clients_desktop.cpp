@@ -1,0 +1,507 @@
+#include "two_clients_desktop.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <array>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace talvorine::client::ui::testing {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+void GObjectRelease::operator()(void* object) const {
+    if (object != nullptr) {
+        g_object_unref(object);
+    }
+}
+
+namespace {
+
+// GError* that frees itself; the error itself only means "not found this time".
+class Error {
+public:
+    ~Error() {
+        if (m_error != nullptr) {
+            g_error_free(m_error);
+        }
+    }
+    GError** operator&() { return &m_error; }
+    explicit operator bool() const { return m_error != nullptr; }
+
+private:
+    GError* m_error = nullptr;
+};
+
+std::string Take(gchar* text) {
+    std::string result = text != nullptr ? text : "";
+    g_free(text);
+    return result;
+}
+
+std::string Flatten(std::string text) {
+    std::string flat;
+    for (const char c : text) {
+        if (c == '\r') {
+            continue;
+        }
+        flat.push_back(c == '\n' ? ' ' : c);
+    }
+    return flat;
+}
+
+// Starts `argv` with its descriptor 3 the write end of a pipe, and reads the first line the
+// program writes there (Xvfb's display number, the bus address). `ownGroup` makes the
+// program lead a process group of its own. The program is killed should this process die
+// first, so a crashed test leaves no display or bus behind.
+std::optional<std::string> SpawnReporting(std::vector<std::string> argv, bool ownGroup, pid_t& pid,
+                                          std::string& failure) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        failure = "pipe: " + std::string(std::strerror(errno));
+        return std::nullopt;
+    }
+    std::vector<char*> args;
+    for (auto& argument : argv) {
+        args.push_back(argument.data());
+    }
+    args.push_back(nullptr);
+    const pid_t parent = ::getpid();
+    pid = ::fork();
+    if (pid == 0) {
+        // Only calls that are safe between fork and exec.
+        if (ownGroup) {
+            ::setpgid(0, 0);
+        }
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) {
+            ::_exit(127);
+        }
+        ::dup2(fds[1], 3);  // dup2 clears close-on-exec on the copy
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+        }
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        failure = argv[0] + " cannot be started: " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd wait{fds[0], POLLIN, 0};
+        if (::poll(&wait, 1, 200) <= 0) {
+            continue;
+        }
+        char buffer[256];
+        const ssize_t got = ::read(fds[0], buffer, sizeof buffer);
+        if (got <= 0) {
+            break;  // it ended without a word
+        }
+        line.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fds[0]);
+    if (line.find('\n') == std::string::npos) {
+        failure = argv[0] + " reported nothing within 30 s (is it installed?)";
+        return std::nullopt;
+    }
+    return line.substr(0, line.find('\n'));
+}
+
+void EndProcess(pid_t pid, bool group) {
+    if (pid <= 0) {
+        return;
+    }
+    ::kill(group ? -pid : pid, SIGTERM);
+    for (int tries = 0; tries < 100; ++tries) {
+        if (::waitpid(pid, nullptr, WNOHANG) == pid) {
+            if (group) {
+                ::kill(-pid, SIGKILL);  // what it started, should any be left
+            }
+            return;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    ::kill(group ? -pid : pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+xcb_atom_t Atom(xcb_connection_t* connection, std::string_view name) {
+    const auto cookie =
+        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data());
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return atom;
+}
+
+std::string Property(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property,
+                     xcb_atom_t type) {
+    const auto cookie = xcb_get_property(connection, 0, window, property, type, 0, 1024);
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr);
+    std::string value;
+    if (reply != nullptr) {
+        value.assign(static_cast<const char*>(xcb_get_property_value(reply)),
+                     static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+    }
+    std::free(reply);
+    return value;
+}
+
+}  // namespace
+
+// --- Desktop ---
+
+std::unique_ptr<Desktop> Desktop::Start(std::string& failure) {
+    std::unique_ptr<Desktop> desktop(new Desktop);
+    std::string pattern = (fs::temp_directory_path() / "tlv-desktop-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        failure = "mkdtemp failed";
+        return nullptr;
+    }
+    desktop->m_folder = pattern;  // 0700: fit for XDG_RUNTIME_DIR
+
+    const auto display = SpawnReporting(
+        {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1280x1024x24"}, false,
+        desktop->m_xvfb, failure);
+    if (!display) {
+        return nullptr;
+    }
+    desktop->m_display = ":" + *display;
+    ::setenv("DISPLAY", desktop->m_display.c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", desktop->m_folder.c_str(), 1);
+
+    const auto bus = SpawnReporting({"dbus-daemon", "--session", "--nofork", "--print-address=3"},
+                                    true, desktop->m_bus, failure);
+    if (!bus) {
+        return nullptr;
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", bus->c_str(), 1);
+    // Qt's programs publish their controls on the accessibility bus without a screen reader.
+    ::setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 1);
+    ::unsetenv("AT_SPI_BUS_ADDRESS");
+    if (atspi_init() > 1) {
+        failure = "the accessibility library cannot start";
+        return nullptr;
+    }
+    // A program busy on a loaded machine may answer late.
+    atspi_set_timeout(10000, 20000);
+    return desktop;
+}
+
+Desktop::~Desktop() {
+    EndProcess(m_bus, true);
+    EndProcess(m_xvfb, false);
+    std::error_code ignored;
+    fs::remove_all(m_folder, ignored);
+}
+
+bool Desktop::CloseWindow(pid_t pid, std::string_view title) const {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(m_display.c_str(), &screenNumber);
+    if (xcb_connection_has_error(connection) != 0) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const xcb_atom_t name = Atom(connection, "_NET_WM_NAME");
+    const xcb_atom_t utf8 = Atom(connection, "UTF8_STRING");
+    const xcb_atom_t windowPid = Atom(connection, "_NET_WM_PID");
+    const xcb_atom_t protocols = Atom(connection, "WM_PROTOCOLS");
+    const xcb_atom_t deleteWindow = Atom(connection, "WM_DELETE_WINDOW");
+
+    bool sent = false;
+    xcb_query_tree_reply_t* tree =
+        xcb_query_tree_reply(connection, xcb_query_tree(connection, screen->root), nullptr);
+    if (tree != nullptr) {
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        const int count = xcb_query_tree_children_length(tree);
+        // Topmost first: the newest window of that caption.
+        for (int i = count - 1; i >= 0 && !sent; --i) {
+            const xcb_window_t window = children[i];
+            xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+                connection, xcb_get_window_attributes(connection, window), nullptr);
+            const bool viewable =
+                attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(attributes);
+            // Qt adds " — " and the program's name to a caption without it.
+            const std::string caption = Property(connection, window, name, utf8);
+            const std::string suffixed = std::string(title) + " \u2014 ";
+            if (!viewable || (caption != title && caption.rfind(suffixed, 0) != 0)) {
+                continue;
+            }
+            const std::string owner = Property(connection, window, windowPid, XCB_ATOM_CARDINAL);
+            std::uint32_t ownerPid = 0;
+            if (owner.size() >= sizeof ownerPid) {
+                std::memcpy(&ownerPid, owner.data(), sizeof ownerPid);
+            }
+            if (static_cast<pid_t>(ownerPid) != pid) {
+                continue;
+            }
+            xcb_client_message_event_t event{};
+            event.response_type = XCB_CLIENT_MESSAGE;
+            event.format = 32;
+            event.window = window;
+            event.type = protocols;
+            event.data.data32[0] = deleteWindow;
+            event.data.data32[1] = XCB_CURRENT_TIME;
+            xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
+                           reinterpret_cast<const char*>(&event));
+            xcb_flush(connection);
+            sent = true;
+        }
+        std::free(tree);
+    }
+    xcb_disconnect(connection);
+    return sent;
+}
+
+// --- ProgramUi ---
+
+AtspiAccessible* ProgramUi::Application() {
+    if (m_application) {
+        return m_application.get();
+    }
+    // Asks only the bus for each application's process, never a program that may be stopped.
+    Node desktop(atspi_get_desktop(0));
+    Error error;
+    const int count = atspi_accessible_get_child_count(desktop.get(), &error);
+    for (int i = 0; i < count; ++i) {
+        Error childError;
+        Node application(atspi_accessible_get_child_at_index(desktop.get(), i, &childError));
+        if (!application) {
+            continue;
+        }
+        Error pidError;
+        if (static_cast<pid_t>(atspi_accessible_get_process_id(application.get(), &pidError)) ==
+            m_pid) {
+            m_application = std::move(application);
+            break;
+        }
+    }
+    return m_application.get();
+}
+
+Node ProgramUi::Window(std::string_view title, std::string_view holding) {
+    AtspiAccessible* application = Application();
+    if (application == nullptr) {
+        return nullptr;
+    }
+    atspi_accessible_clear_cache(application);
+    Error error;
+    const int count = atspi_accessible_get_child_count(application, &error);
+    for (int i = 0; i < count; ++i) {
+        Error childError;
+        Node window(atspi_accessible_get_child_at_index(application, i, &childError));
+        if (!window) {
+            continue;
+        }
+        Error nameError;
+        if (Take(atspi_accessible_get_name(window.get(), &nameError)) != title) {
+            continue;
+        }
+        if (holding.empty() || Control(window.get(), holding, false) ||
+            Control(window.get(), holding, true)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+Node ProgramUi::BoxWith(std::string_view text) {
+    AtspiAccessible* application = Application();
+    if (application == nullptr) {
+        return nullptr;
+    }
+    atspi_accessible_clear_cache(application);
+    const std::string wanted = Flatten(std::string(text));
+    std::function<bool(AtspiAccessible*, int)> shows = [&](AtspiAccessible* node, int depth) {
+        Error nameError;
+        if (Flatten(Take(atspi_accessible_get_name(node, &nameError))).find(wanted) !=
+            std::string::npos) {
+            return true;
+        }
+        Error roleError;
+        if (atspi_accessible_get_role(node, &roleError) == ATSPI_ROLE_LABEL &&
+            Flatten(Text(node)).find(wanted) != std::string::npos) {
+            return true;
+        }
+        Error countError;
+        const int count = depth < 8 ? atspi_accessible_get_child_count(node, &countError) : 0;
+        for (int i = 0; i < count; ++i) {
+            Error childError;
+            Node child(atspi_accessible_get_child_at_index(node, i, &childError));
+            if (child && shows(child.get(), depth + 1)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    Error error;
+    const int count = atspi_accessible_get_child_count(application, &error);
+    for (int i = 0; i < count; ++i) {
+        Error childError;
+        Node window(atspi_accessible_get_child_at_index(application, i, &childError));
+        if (window && shows(window.get(), 0)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+Node ProgramUi::Control(AtspiAccessible* root, std::string_view name, bool button) {
+    std::function<Node(AtspiAccessible*, int)> search = [&](AtspiAccessible* node,
+                                                            int depth) -> Node {
+        Error countError;
+        const int count = depth < 12 ? atspi_accessible_get_child_count(node, &countError) : 0;
+        for (int i = 0; i < count; ++i) {
+            Error childError;
+            Node child(atspi_accessible_get_child_at_index(node, i, &childError));
+            if (!child) {
+                continue;
+            }
+            Error nameError;
+            Error roleError;
+            if (Take(atspi_accessible_get_name(child.get(), &nameError)) == name) {
+                const AtspiRole role = atspi_accessible_get_role(child.get(), &roleError);
+                const bool isButton = role == ATSPI_ROLE_PUSH_BUTTON;
+                AtspiText* text = atspi_accessible_get_text_iface(child.get());
+                const bool hasText = text != nullptr;
+                if (text != nullptr) {
+                    g_object_unref(text);
+                }
+                if (button ? isButton : (hasText && !isButton)) {
+                    return child;
+                }
+            }
+            if (Node found = search(child.get(), depth + 1)) {
+                return found;
+            }
+        }
+        return nullptr;
+    };
+    return root != nullptr ? search(root, 0) : nullptr;
+}
+
+bool ProgramUi::Enabled(AtspiAccessible* node) {
+    if (node == nullptr) {
+        return false;
+    }
+    AtspiStateSet* states = atspi_accessible_get_state_set(node);
+    const bool enabled = states != nullptr && atspi_state_set_contains(states, ATSPI_STATE_ENABLED);
+    if (states != nullptr) {
+        g_object_unref(states);
+    }
+    return enabled;
+}
+
+bool ProgramUi::Press(AtspiAccessible* node) {
+    if (node == nullptr) {
+        return false;
+    }
+    AtspiAction* action = atspi_accessible_get_action_iface(node);
+    if (action == nullptr) {
+        return false;
+    }
+    bool pressed = false;
+    Error countError;
+    const int count = atspi_action_get_n_actions(action, &countError);
+    for (int i = 0; i < count && !pressed; ++i) {
+        Error nameError;
+        const std::string name = Take(atspi_action_get_action_name(action, i, &nameError));
+        if (name == "Press" || name == "press" || name == "click") {
+            Error doError;
+            pressed = atspi_action_do_action(action, i, &doError) != FALSE;
+        }
+    }
+    g_object_unref(action);
+    return pressed;
+}
+
+bool ProgramUi::SetText(AtspiAccessible* node, std::string_view text) {
+    if (node == nullptr) {
+        return false;
+    }
+    AtspiEditableText* editable = atspi_accessible_get_editable_text_iface(node);
+    if (editable == nullptr) {
+        return false;
+    }
+    Error error;
+    const std::string value(text);
+    const bool set =
+        atspi_editable_text_set_text_contents(editable, value.c_str(), &error) != FALSE;
+    g_object_unref(editable);
+    return set && !error;
+}
+
+std::string ProgramUi::Text(AtspiAccessible* node) {
+    if (node == nullptr) {
+        return {};
+    }
+    AtspiText* text = atspi_accessible_get_text_iface(node);
+    if (text == nullptr) {
+        return {};
+    }
+    Error countError;
+    const int count = atspi_text_get_character_count(text, &countError);
+    Error error;
+    std::string contents = count > 0 ? Take(atspi_text_get_text(text, 0, count, &error)) : "";
+    g_object_unref(text);
+    return contents;
+}
+
+// --- waiting ---
+
+namespace {
+
+void ServeBus() {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+}
+
+}  // namespace
+
+Node AwaitNode(const std::function<Node()>& find, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        ServeBus();
+        if (Node found = find()) {
+            return found;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return nullptr;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+}
+
+bool AwaitTrue(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        ServeBus();
+        if (condition()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+}
+
+}  // namespace talvorine::client::ui::testing

@@ -1,0 +1,83 @@
+#pragma once
+// A private desktop for programs under test: an Xvfb display and a session bus (with the
+// accessibility bus it starts) of their own, and the programs' windows seen the way a screen
+// reader sees them: found by caption and by each control's label, buttons pressed and texts
+// typed through the accessibility bus, windows closed as a window manager closes them.
+//
+// Every process started here is ended by the destructor, whatever path the test took.
+
+#include <atspi/atspi.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace talvorine::client::ui::testing {
+
+struct GObjectRelease {
+    void operator()(void* object) const;
+};
+using Node = std::unique_ptr<AtspiAccessible, GObjectRelease>;
+
+class Desktop {
+public:
+    // Starts Xvfb and the session bus and points DISPLAY, DBUS_SESSION_BUS_ADDRESS and
+    // XDG_RUNTIME_DIR of this process at them. nullptr with `failure` set when either fails.
+    static std::unique_ptr<Desktop> Start(std::string& failure);
+    ~Desktop();
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
+
+    const std::string& Display() const { return m_display; }
+
+    // Asks the shown top-level window of process `pid` captioned `title` to close, as the
+    // close box does (WM_DELETE_WINDOW). False when no such window is mapped.
+    bool CloseWindow(pid_t pid, std::string_view title) const;
+
+private:
+    Desktop() = default;
+
+    std::filesystem::path m_folder;
+    pid_t m_xvfb = -1;
+    pid_t m_bus = -1;  // leads a process group with what it starts (the accessibility bus)
+    std::string m_display;
+};
+
+// One program's windows on the accessibility bus.
+class ProgramUi {
+public:
+    explicit ProgramUi(pid_t pid) : m_pid(pid) {}
+
+    // The shown top-level window captioned `title` that holds a control named `holding` (any
+    // window of that caption when empty).
+    Node Window(std::string_view title, std::string_view holding = {});
+    // A message box (or any top-level window) showing `text` (line breaks as spaces).
+    Node BoxWith(std::string_view text);
+    // The first control below `root` whose accessible name is `name` (a button's text without
+    // its "&", a field's label); buttons when `button`, else anything with text.
+    static Node Control(AtspiAccessible* root, std::string_view name, bool button);
+
+    static bool Enabled(AtspiAccessible* node);
+    static bool Press(AtspiAccessible* node);
+    static bool SetText(AtspiAccessible* node, std::string_view text);
+    static std::string Text(AtspiAccessible* node);
+
+private:
+    AtspiAccessible* Application();
+
+    pid_t m_pid;
+    Node m_application;
+};
+
+// Polls `find` (serving the accessibility bus between tries) until it yields something or
+// `limit` passes.
+Node AwaitNode(const std::function<Node()>& find, std::chrono::milliseconds limit);
+// Polls `condition` the same way.
+bool AwaitTrue(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+}  // namespace talvorine::client::ui::testing
