@@ -297,38 +297,35 @@ AtspiAccessible* ProgramUi::Application() {
     return m_application.get();
 }
 
-Node ProgramUi::Window(std::string_view title, std::string_view holding) {
+Node ProgramUi::FirstWindow(const std::function<bool(AtspiAccessible*)>& wanted) {
     AtspiAccessible* application = Application();
     if (application == nullptr) {
         return nullptr;
     }
+    // Windows come and go: what the library kept of the last look is stale.
     atspi_accessible_clear_cache(application);
     Error error;
     const int count = atspi_accessible_get_child_count(application, &error);
     for (int i = 0; i < count; ++i) {
         Error childError;
         Node window(atspi_accessible_get_child_at_index(application, i, &childError));
-        if (!window) {
-            continue;
-        }
-        Error nameError;
-        if (Take(atspi_accessible_get_name(window.get(), &nameError)) != title) {
-            continue;
-        }
-        if (holding.empty() || Control(window.get(), holding, false) ||
-            Control(window.get(), holding, true)) {
+        if (window && wanted(window.get())) {
             return window;
         }
     }
     return nullptr;
 }
 
+Node ProgramUi::Window(std::string_view title, std::string_view holding) {
+    return FirstWindow([&](AtspiAccessible* window) {
+        Error nameError;
+        return Take(atspi_accessible_get_name(window, &nameError)) == title &&
+               (holding.empty() || Control(window, holding, false) ||
+                Control(window, holding, true));
+    });
+}
+
 Node ProgramUi::BoxWith(std::string_view text) {
-    AtspiAccessible* application = Application();
-    if (application == nullptr) {
-        return nullptr;
-    }
-    atspi_accessible_clear_cache(application);
     const std::string wanted = Flatten(std::string(text));
     std::function<bool(AtspiAccessible*, int)> shows = [&](AtspiAccessible* node, int depth) {
         Error nameError;
@@ -352,16 +349,7 @@ Node ProgramUi::BoxWith(std::string_view text) {
         }
         return false;
     };
-    Error error;
-    const int count = atspi_accessible_get_child_count(application, &error);
-    for (int i = 0; i < count; ++i) {
-        Error childError;
-        Node window(atspi_accessible_get_child_at_index(application, i, &childError));
-        if (window && shows(window.get(), 0)) {
-            return window;
-        }
-    }
-    return nullptr;
+    return FirstWindow([&](AtspiAccessible* window) { return shows(window, 0); });
 }
 
 Node ProgramUi::Control(AtspiAccessible* root, std::string_view name, bool button) {
@@ -476,20 +464,6 @@ void ServeBus() {
 
 }  // namespace
 
-Node AwaitNode(const std::function<Node()>& find, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        ServeBus();
-        if (Node found = find()) {
-            return found;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            return nullptr;
-        }
-        std::this_thread::sleep_for(100ms);
-    }
-}
-
 bool AwaitTrue(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
@@ -502,6 +476,12 @@ bool AwaitTrue(const std::function<bool()>& condition, std::chrono::milliseconds
         }
         std::this_thread::sleep_for(100ms);
     }
+}
+
+Node AwaitNode(const std::function<Node()>& find, std::chrono::milliseconds limit) {
+    Node found;
+    AwaitTrue([&] { return static_cast<bool>(found = find()); }, limit);
+    return found;
 }
 
 }  // namespace talvorine::client::ui::testing

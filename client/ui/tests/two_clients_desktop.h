@@ -69,6 +69,7 @@ public:
 
 private:
     AtspiAccessible* Application();
+    Node FirstWindow(const std::function<bool(AtspiAccessible*)>& wanted);
 
     pid_t m_pid;
     Node m_application;

@@ -265,6 +265,11 @@ protected:
     static std::string Read(AtspiAccessible* window, std::string_view field) {
         return ProgramUi::Text(ProgramUi::Control(window, field, false).get());
     }
+    // Waits until the chat window's transcript holds `line`.
+    static bool Shows(AtspiAccessible* chat, std::string_view line) {
+        return AwaitTrue([&] { return Read(chat, "Transcript").find(line) != std::string::npos; },
+                         Patience);
+    }
     // The message box showing `text` answered with `button` and gone; false when none came.
     static bool Answer(Client& client, std::string_view text, std::string_view button = "OK") {
         Node box = AwaitNode([&] { return client.Ui().BoxWith(text); }, Patience);
@@ -360,20 +365,10 @@ TEST_F(TwoClients, ChatDeniedWithAReasonThenAcceptedLinesBothWaysAndOneSideQuits
     EXPECT_TRUE(WindowGone(*alice, "Chat Request"));
     ASSERT_TRUE(Type(aliceChat.get(), "Input", "Hello Bob"));
     ASSERT_TRUE(Press(aliceChat.get(), "Send"));
-    ASSERT_TRUE(AwaitTrue(
-        [&] {
-            return Read(bobChat.get(), "Transcript").find("Alice: Hello Bob") != std::string::npos;
-        },
-        Patience))
-        << Read(bobChat.get(), "Transcript");
+    ASSERT_TRUE(Shows(bobChat.get(), "Alice: Hello Bob")) << Read(bobChat.get(), "Transcript");
     ASSERT_TRUE(Type(bobChat.get(), "Input", "Hi Alice"));
     ASSERT_TRUE(Press(bobChat.get(), "Send"));
-    ASSERT_TRUE(AwaitTrue(
-        [&] {
-            return Read(aliceChat.get(), "Transcript").find("Bob: Hi Alice") != std::string::npos;
-        },
-        Patience))
-        << Read(aliceChat.get(), "Transcript");
+    ASSERT_TRUE(Shows(aliceChat.get(), "Bob: Hi Alice")) << Read(aliceChat.get(), "Transcript");
     EXPECT_EQ(Read(aliceChat.get(), "Input"), "");
 
     // Bob closes his window: asked first, then Alice is told.
