@@ -211,64 +211,128 @@ Desktop::~Desktop() {
     fs::remove_all(m_folder, ignored);
 }
 
-bool Desktop::CloseWindow(pid_t pid, std::string_view title) const {
-    int screenNumber = 0;
-    xcb_connection_t* connection = xcb_connect(m_display.c_str(), &screenNumber);
-    if (xcb_connection_has_error(connection) != 0) {
-        xcb_disconnect(connection);
-        return false;
-    }
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const xcb_atom_t name = Atom(connection, "_NET_WM_NAME");
-    const xcb_atom_t utf8 = Atom(connection, "UTF8_STRING");
-    const xcb_atom_t windowPid = Atom(connection, "_NET_WM_PID");
-    const xcb_atom_t protocols = Atom(connection, "WM_PROTOCOLS");
-    const xcb_atom_t deleteWindow = Atom(connection, "WM_DELETE_WINDOW");
+namespace {
 
-    bool sent = false;
-    xcb_query_tree_reply_t* tree =
-        xcb_query_tree_reply(connection, xcb_query_tree(connection, screen->root), nullptr);
-    if (tree != nullptr) {
+// An X connection for one look at the screen's top-level windows.
+class XScreen {
+public:
+    explicit XScreen(const std::string& display) {
+        int screenNumber = 0;
+        m_connection = xcb_connect(display.c_str(), &screenNumber);
+        if (xcb_connection_has_error(m_connection) == 0) {
+            m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+        }
+    }
+    ~XScreen() { xcb_disconnect(m_connection); }
+    XScreen(const XScreen&) = delete;
+    XScreen& operator=(const XScreen&) = delete;
+
+    xcb_connection_t* Connection() const { return m_connection; }
+    xcb_atom_t Atom(std::string_view name) const { return testing::Atom(m_connection, name); }
+
+    // The mapped top-level windows of process `pid`, topmost first.
+    std::vector<xcb_window_t> Windows(pid_t pid) const {
+        std::vector<xcb_window_t> found;
+        if (m_root == XCB_WINDOW_NONE) {
+            return found;
+        }
+        const xcb_atom_t windowPid = Atom("_NET_WM_PID");
+        xcb_query_tree_reply_t* tree =
+            xcb_query_tree_reply(m_connection, xcb_query_tree(m_connection, m_root), nullptr);
+        if (tree == nullptr) {
+            return found;
+        }
         const xcb_window_t* children = xcb_query_tree_children(tree);
-        const int count = xcb_query_tree_children_length(tree);
-        // Topmost first: the newest window of that caption.
-        for (int i = count - 1; i >= 0 && !sent; --i) {
+        for (int i = xcb_query_tree_children_length(tree) - 1; i >= 0; --i) {
             const xcb_window_t window = children[i];
             xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
-                connection, xcb_get_window_attributes(connection, window), nullptr);
+                m_connection, xcb_get_window_attributes(m_connection, window), nullptr);
             const bool viewable =
                 attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
             std::free(attributes);
-            // Qt adds " — " and the program's name to a caption without it.
-            const std::string caption = Property(connection, window, name, utf8);
-            const std::string suffixed = std::string(title) + " \u2014 ";
-            if (!viewable || (caption != title && caption.rfind(suffixed, 0) != 0)) {
-                continue;
-            }
-            const std::string owner = Property(connection, window, windowPid, XCB_ATOM_CARDINAL);
+            const std::string owner = Property(window, windowPid, XCB_ATOM_CARDINAL);
             std::uint32_t ownerPid = 0;
             if (owner.size() >= sizeof ownerPid) {
                 std::memcpy(&ownerPid, owner.data(), sizeof ownerPid);
             }
-            if (static_cast<pid_t>(ownerPid) != pid) {
-                continue;
+            if (viewable && static_cast<pid_t>(ownerPid) == pid) {
+                found.push_back(window);
             }
-            xcb_client_message_event_t event{};
-            event.response_type = XCB_CLIENT_MESSAGE;
-            event.format = 32;
-            event.window = window;
-            event.type = protocols;
-            event.data.data32[0] = deleteWindow;
-            event.data.data32[1] = XCB_CURRENT_TIME;
-            xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT,
-                           reinterpret_cast<const char*>(&event));
-            xcb_flush(connection);
-            sent = true;
         }
         std::free(tree);
+        return found;
     }
-    xcb_disconnect(connection);
-    return sent;
+
+    std::string Property(xcb_window_t window, xcb_atom_t property, xcb_atom_t type) const {
+        return testing::Property(m_connection, window, property, type);
+    }
+
+private:
+    xcb_connection_t* m_connection = nullptr;
+    xcb_window_t m_root = XCB_WINDOW_NONE;
+};
+
+}  // namespace
+
+bool Desktop::CloseWindow(pid_t pid, std::string_view title) const {
+    const XScreen screen(m_display);
+    const xcb_atom_t name = screen.Atom("_NET_WM_NAME");
+    const xcb_atom_t utf8 = screen.Atom("UTF8_STRING");
+    // Qt adds " \u2014 " and the program's name to a caption without it.
+    const std::string suffixed = std::string(title) + " \u2014 ";
+    for (const xcb_window_t window : screen.Windows(pid)) {
+        const std::string caption = screen.Property(window, name, utf8);
+        if (caption != title && caption.rfind(suffixed, 0) != 0) {
+            continue;
+        }
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window;
+        event.type = screen.Atom("WM_PROTOCOLS");
+        event.data.data32[0] = screen.Atom("WM_DELETE_WINDOW");
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(screen.Connection(), 0, window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&event));
+        xcb_flush(screen.Connection());
+        return true;
+    }
+    return false;
+}
+
+bool Desktop::PopupMenuShown(pid_t pid) const {
+    // Qt's menus are the program's windows that pass by the window manager.
+    const XScreen screen(m_display);
+    for (const xcb_window_t window : screen.Windows(pid)) {
+        xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+            screen.Connection(), xcb_get_window_attributes(screen.Connection(), window), nullptr);
+        const bool popup = attributes != nullptr && attributes->override_redirect != 0;
+        std::free(attributes);
+        if (popup) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Desktop::Keys(const std::vector<std::string>& keys) const {
+    // xdotool types through the XTEST extension, as a keyboard would: into the window that
+    // holds the keyboard (an open menu does).
+    std::vector<std::string> argv{"xdotool", "key", "--delay", "50"};
+    argv.insert(argv.end(), keys.begin(), keys.end());
+    std::vector<char*> args;
+    for (auto& argument : argv) {
+        args.push_back(argument.data());
+    }
+    args.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 // --- ProgramUi ---
@@ -352,6 +416,33 @@ Node ProgramUi::BoxWith(std::string_view text) {
     return FirstWindow([&](AtspiAccessible* window) { return shows(window, 0); });
 }
 
+std::string ProgramUi::Describe() {
+    AtspiAccessible* application = Application();
+    if (application == nullptr) {
+        return "(not on the accessibility bus)\n";
+    }
+    atspi_accessible_clear_cache(application);
+    std::string text;
+    std::function<void(AtspiAccessible*, int)> describe = [&](AtspiAccessible* node, int depth) {
+        Error roleError;
+        Error nameError;
+        text += std::string(static_cast<std::size_t>(depth) * 2, ' ') + "[" +
+                Take(atspi_accessible_get_role_name(node, &roleError)) + "] \"" +
+                Take(atspi_accessible_get_name(node, &nameError)) + "\"\n";
+        Error countError;
+        const int count = depth < 12 ? atspi_accessible_get_child_count(node, &countError) : 0;
+        for (int i = 0; i < count; ++i) {
+            Error childError;
+            Node child(atspi_accessible_get_child_at_index(node, i, &childError));
+            if (child) {
+                describe(child.get(), depth + 1);
+            }
+        }
+    };
+    describe(application, 0);
+    return text;
+}
+
 Node ProgramUi::Control(AtspiAccessible* root, std::string_view name, bool button) {
     std::function<Node(AtspiAccessible*, int)> search = [&](AtspiAccessible* node,
                                                             int depth) -> Node {
@@ -365,7 +456,10 @@ Node ProgramUi::Control(AtspiAccessible* root, std::string_view name, bool butto
             }
             Error nameError;
             Error roleError;
-            if (Take(atspi_accessible_get_name(child.get(), &nameError)) == name) {
+            const std::string childName = Take(atspi_accessible_get_name(child.get(), &nameError));
+            const bool prefix = !name.empty() && name.back() == '*';
+            if (prefix ? childName.rfind(name.substr(0, name.size() - 1), 0) == 0
+                       : childName == name) {
                 const AtspiRole role = atspi_accessible_get_role(child.get(), &roleError);
                 const bool isButton = role == ATSPI_ROLE_PUSH_BUTTON;
                 AtspiText* text = atspi_accessible_get_text_iface(child.get());
@@ -412,7 +506,9 @@ bool ProgramUi::Press(AtspiAccessible* node) {
     for (int i = 0; i < count && !pressed; ++i) {
         Error nameError;
         const std::string name = Take(atspi_action_get_action_name(action, i, &nameError));
-        if (name == "Press" || name == "press" || name == "click") {
+        // A button with a menu offers showing it instead of a press.
+        if (name == "Press" || name == "press" || name == "click" || name == "ShowMenu" ||
+            name == "Show Menu") {
             Error doError;
             pressed = atspi_action_do_action(action, i, &doError) != FALSE;
         }

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace talvorine::client::ui::testing {
 
@@ -38,6 +39,11 @@ public:
     // Asks the shown top-level window of process `pid` captioned `title` to close, as the
     // close box does (WM_DELETE_WINDOW). False when no such window is mapped.
     bool CloseWindow(pid_t pid, std::string_view title) const;
+    // True while a menu of process `pid` is popped up (menus are no windows on the
+    // accessibility bus; they are steered with keys).
+    bool PopupMenuShown(pid_t pid) const;
+    // Presses keys (xdotool names: "End", "Up", "Return") on the display.
+    bool Keys(const std::vector<std::string>& keys) const;
 
 private:
     Desktop() = default;
@@ -59,7 +65,10 @@ public:
     // A message box (or any top-level window) showing `text` (line breaks as spaces).
     Node BoxWith(std::string_view text);
     // The first control below `root` whose accessible name is `name` (a button's text without
-    // its "&", a field's label); buttons when `button`, else anything with text.
+    // its "&", a field's label; "OK*": any name that starts with "OK"); buttons when `button`,
+    // else anything with text.
+    // Every window and control with role and name, for a failure message.
+    std::string Describe();
     static Node Control(AtspiAccessible* root, std::string_view name, bool button);
 
     static bool Enabled(AtspiAccessible* node);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <random>
 #include <thread>
@@ -248,7 +249,13 @@ protected:
 
     // The window of `client` captioned `title` (holding a control named `holding`).
     static Node AwaitWindow(Client& client, std::string_view title, std::string_view holding = {}) {
-        return AwaitNode([&] { return client.Ui().Window(title, holding); }, Patience);
+        Node window = AwaitNode([&] { return client.Ui().Window(title, holding); }, Patience);
+        if (!window) {
+            ADD_FAILURE() << "no window \"" << title << "\" holding \"" << holding
+                          << "\"; the program shows:\n"
+                          << client.Ui().Describe();
+        }
+        return window;
     }
     static bool WindowGone(Client& client, std::string_view title) {
         return AwaitTrue([&] { return !client.Ui().Window(title); }, Patience);
@@ -264,6 +271,23 @@ protected:
     }
     static std::string Read(AtspiAccessible* window, std::string_view field) {
         return ProgramUi::Text(ProgramUi::Control(window, field, false).get());
+    }
+    // The main window's "Status" menu (opened by "--open status-menu"), steered with `keys`
+    // to an item, which is chosen. Keys pressed before the menu holds the keyboard are lost,
+    // so they are pressed again until the menu closes.
+    static bool ChooseStatus(Client& client, const std::vector<std::string>& keys) {
+        const auto shown = [&] { return desktop->PopupMenuShown(client.Pid()); };
+        if (!AwaitTrue(shown, Patience)) {
+            return false;
+        }
+        std::vector<std::string> all = keys;
+        all.push_back("Return");
+        return talvorine::testing::WaitFor(
+            [&] {
+                std::this_thread::sleep_for(300ms);
+                return !shown() || (desktop->Keys(all) && AwaitTrue([&] { return !shown(); }, 3s));
+            },
+            Patience);
     }
     // Waits until the chat window's transcript holds `line`.
     static bool Shows(AtspiAccessible* chat, std::string_view line) {
