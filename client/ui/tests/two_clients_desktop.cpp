@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstring>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -315,6 +316,24 @@ bool Desktop::PopupMenuShown(pid_t pid) const {
     return false;
 }
 
+bool Desktop::Focus(pid_t pid, std::string_view title) const {
+    const XScreen screen(m_display);
+    const xcb_atom_t name = screen.Atom("_NET_WM_NAME");
+    const xcb_atom_t utf8 = screen.Atom("UTF8_STRING");
+    const std::string suffixed = std::string(title) + " \u2014 ";
+    for (const xcb_window_t window : screen.Windows(pid)) {
+        const std::string caption = screen.Property(window, name, utf8);
+        if (caption == title || caption.rfind(suffixed, 0) == 0) {
+            // Without a window manager the keyboard goes where it is set.
+            xcb_set_input_focus(screen.Connection(), XCB_INPUT_FOCUS_POINTER_ROOT, window,
+                                XCB_CURRENT_TIME);
+            xcb_flush(screen.Connection());
+            return true;
+        }
+    }
+    return false;
+}
+
 bool Desktop::Keys(const std::vector<std::string>& keys) const {
     // xdotool types through the XTEST extension, as a keyboard would: into the window that
     // holds the keyboard (an open menu does).
@@ -547,6 +566,41 @@ std::string ProgramUi::Text(AtspiAccessible* node) {
     std::string contents = count > 0 ? Take(atspi_text_get_text(text, 0, count, &error)) : "";
     g_object_unref(text);
     return contents;
+}
+
+bool ProgramUi::Select(AtspiAccessible* node, int start, int end) {
+    AtspiText* text = node != nullptr ? atspi_accessible_get_text_iface(node) : nullptr;
+    if (text == nullptr) {
+        return false;
+    }
+    Error error;
+    const bool selected = atspi_text_set_selection(text, 0, start, end, &error) != FALSE;
+    g_object_unref(text);
+    return selected && !error;
+}
+
+std::map<std::string, std::string> ProgramUi::Attributes(AtspiAccessible* node, int offset) {
+    std::map<std::string, std::string> found;
+    AtspiText* text = node != nullptr ? atspi_accessible_get_text_iface(node) : nullptr;
+    if (text == nullptr) {
+        return found;
+    }
+    Error error;
+    gint start = 0;
+    gint end = 0;
+    GHashTable* attributes = atspi_text_get_attribute_run(text, offset, TRUE, &start, &end, &error);
+    if (attributes != nullptr) {
+        GHashTableIter iterator;
+        gpointer key = nullptr;
+        gpointer value = nullptr;
+        g_hash_table_iter_init(&iterator, attributes);
+        while (g_hash_table_iter_next(&iterator, &key, &value)) {
+            found[static_cast<const char*>(key)] = static_cast<const char*>(value);
+        }
+        g_hash_table_unref(attributes);
+    }
+    g_object_unref(text);
+    return found;
 }
 
 // --- waiting ---

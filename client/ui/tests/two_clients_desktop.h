@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ public:
     // True while a menu of process `pid` is popped up (menus are no windows on the
     // accessibility bus; they are steered with keys).
     bool PopupMenuShown(pid_t pid) const;
+    // Gives the keyboard to the shown window of process `pid` captioned `title`.
+    bool Focus(pid_t pid, std::string_view title) const;
     // Presses keys (xdotool names: "End", "Up", "Return") on the display.
     bool Keys(const std::vector<std::string>& keys) const;
 
@@ -75,6 +78,10 @@ public:
     static bool Press(AtspiAccessible* node);
     static bool SetText(AtspiAccessible* node, std::string_view text);
     static std::string Text(AtspiAccessible* node);
+    // Selects characters [start, end) of a text.
+    static bool Select(AtspiAccessible* node, int start, int end);
+    // The text attributes (with the defaults) at `offset`: "weight", "fg-color" ...
+    static std::map<std::string, std::string> Attributes(AtspiAccessible* node, int offset);
 
 private:
     AtspiAccessible* Application();
