@@ -268,6 +268,21 @@ public:
         return testing::Property(m_connection, window, property, type);
     }
 
+    // The topmost mapped window of process `pid` captioned `title`; none when there is none.
+    xcb_window_t Captioned(pid_t pid, std::string_view title) const {
+        const xcb_atom_t name = Atom("_NET_WM_NAME");
+        const xcb_atom_t utf8 = Atom("UTF8_STRING");
+        // Qt adds " \u2014 " and the program's name to a caption without it.
+        const std::string suffixed = std::string(title) + " \u2014 ";
+        for (const xcb_window_t window : Windows(pid)) {
+            const std::string caption = Property(window, name, utf8);
+            if (caption == title || caption.rfind(suffixed, 0) == 0) {
+                return window;
+            }
+        }
+        return XCB_WINDOW_NONE;
+    }
+
 private:
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_root = XCB_WINDOW_NONE;
@@ -277,28 +292,21 @@ private:
 
 bool Desktop::CloseWindow(pid_t pid, std::string_view title) const {
     const XScreen screen(m_display);
-    const xcb_atom_t name = screen.Atom("_NET_WM_NAME");
-    const xcb_atom_t utf8 = screen.Atom("UTF8_STRING");
-    // Qt adds " \u2014 " and the program's name to a caption without it.
-    const std::string suffixed = std::string(title) + " \u2014 ";
-    for (const xcb_window_t window : screen.Windows(pid)) {
-        const std::string caption = screen.Property(window, name, utf8);
-        if (caption != title && caption.rfind(suffixed, 0) != 0) {
-            continue;
-        }
-        xcb_client_message_event_t event{};
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window;
-        event.type = screen.Atom("WM_PROTOCOLS");
-        event.data.data32[0] = screen.Atom("WM_DELETE_WINDOW");
-        event.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_send_event(screen.Connection(), 0, window, XCB_EVENT_MASK_NO_EVENT,
-                       reinterpret_cast<const char*>(&event));
-        xcb_flush(screen.Connection());
-        return true;
+    const xcb_window_t window = screen.Captioned(pid, title);
+    if (window == XCB_WINDOW_NONE) {
+        return false;
     }
-    return false;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = screen.Atom("WM_PROTOCOLS");
+    event.data.data32[0] = screen.Atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(screen.Connection(), 0, window, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(screen.Connection());
+    return true;
 }
 
 bool Desktop::PopupMenuShown(pid_t pid) const {
@@ -318,20 +326,15 @@ bool Desktop::PopupMenuShown(pid_t pid) const {
 
 bool Desktop::Focus(pid_t pid, std::string_view title) const {
     const XScreen screen(m_display);
-    const xcb_atom_t name = screen.Atom("_NET_WM_NAME");
-    const xcb_atom_t utf8 = screen.Atom("UTF8_STRING");
-    const std::string suffixed = std::string(title) + " \u2014 ";
-    for (const xcb_window_t window : screen.Windows(pid)) {
-        const std::string caption = screen.Property(window, name, utf8);
-        if (caption == title || caption.rfind(suffixed, 0) == 0) {
-            // Without a window manager the keyboard goes where it is set.
-            xcb_set_input_focus(screen.Connection(), XCB_INPUT_FOCUS_POINTER_ROOT, window,
-                                XCB_CURRENT_TIME);
-            xcb_flush(screen.Connection());
-            return true;
-        }
+    const xcb_window_t window = screen.Captioned(pid, title);
+    if (window == XCB_WINDOW_NONE) {
+        return false;
     }
-    return false;
+    // Without a window manager the keyboard goes where it is set.
+    xcb_set_input_focus(screen.Connection(), XCB_INPUT_FOCUS_POINTER_ROOT, window,
+                        XCB_CURRENT_TIME);
+    xcb_flush(screen.Connection());
+    return true;
 }
 
 bool Desktop::Keys(const std::vector<std::string>& keys) const {
@@ -462,7 +465,7 @@ std::string ProgramUi::Describe() {
     return text;
 }
 
-Node ProgramUi::Control(AtspiAccessible* root, std::string_view name, bool button) {
+Node ProgramUi::Control(AtspiAccessible* root, std::string_view name, bool button, bool any) {
     std::function<Node(AtspiAccessible*, int)> search = [&](AtspiAccessible* node,
                                                             int depth) -> Node {
         Error countError;
@@ -480,13 +483,15 @@ Node ProgramUi::Control(AtspiAccessible* root, std::string_view name, bool butto
             if (prefix ? childName.rfind(name.substr(0, name.size() - 1), 0) == 0
                        : childName == name) {
                 const AtspiRole role = atspi_accessible_get_role(child.get(), &roleError);
-                const bool isButton = role == ATSPI_ROLE_PUSH_BUTTON;
+                const bool isButton = role == ATSPI_ROLE_PUSH_BUTTON ||
+                                      role == ATSPI_ROLE_CHECK_BOX ||
+                                      role == ATSPI_ROLE_TOGGLE_BUTTON;
                 AtspiText* text = atspi_accessible_get_text_iface(child.get());
                 const bool hasText = text != nullptr;
                 if (text != nullptr) {
                     g_object_unref(text);
                 }
-                if (button ? isButton : (hasText && !isButton)) {
+                if (any || (button ? isButton : (hasText && !isButton))) {
                     return child;
                 }
             }
@@ -526,8 +531,8 @@ bool ProgramUi::Press(AtspiAccessible* node) {
         Error nameError;
         const std::string name = Take(atspi_action_get_action_name(action, i, &nameError));
         // A button with a menu offers showing it instead of a press.
-        if (name == "Press" || name == "press" || name == "click" || name == "ShowMenu" ||
-            name == "Show Menu") {
+        if (name == "Press" || name == "press" || name == "click" || name == "Toggle" ||
+            name == "toggle" || name == "ShowMenu" || name == "Show Menu") {
             Error doError;
             pressed = atspi_action_do_action(action, i, &doError) != FALSE;
         }

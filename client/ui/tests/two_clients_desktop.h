@@ -67,12 +67,14 @@ public:
     Node Window(std::string_view title, std::string_view holding = {});
     // A message box (or any top-level window) showing `text` (line breaks as spaces).
     Node BoxWith(std::string_view text);
-    // The first control below `root` whose accessible name is `name` (a button's text without
-    // its "&", a field's label; "OK*": any name that starts with "OK"); buttons when `button`,
-    // else anything with text.
     // Every window and control with role and name, for a failure message.
     std::string Describe();
-    static Node Control(AtspiAccessible* root, std::string_view name, bool button);
+    // The first control below `root` whose accessible name is `name` (a button's text without
+    // its "&", a field's label; "OK*": any name that starts with "OK"); buttons and check
+    // boxes when `button`, else anything with text; anything at all when `any` (a list's
+    // items, a list itself).
+    static Node Control(AtspiAccessible* root, std::string_view name, bool button,
+                        bool any = false);
 
     static bool Enabled(AtspiAccessible* node);
     static bool Press(AtspiAccessible* node);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,6 +61,11 @@ public:
             platform::Hive::CurrentUser, "Software\\Talvorine\\Messenger\\Settings\\Network");
         key.SetString("Server", "127.0.0.1");
         key.SetDword("Port", port);
+        return AddContact(contact);
+    }
+    // One more contact in "Friends" (before the program starts).
+    bool AddContact(const Client& contact) {
+        Use();
         data::ContactListStore store(m_id);
         return store.AddGroup(data::FriendsGroup) &&
                store.AddContact(data::FriendsGroup, contact.Id(), contact.Nickname(), "");
@@ -165,10 +171,10 @@ protected:
     static std::string Read(AtspiAccessible* window, std::string_view field) {
         return ProgramUi::Text(ProgramUi::Control(window, field, false).get());
     }
-    // The main window's "Status" menu (opened by "--open status-menu"), steered with `keys`
+    // A menu that has popped up ("--open status-menu", a button's menu), steered with `keys`
     // to an item, which is chosen. Keys pressed before the menu holds the keyboard are lost,
     // so they are pressed again until the menu closes.
-    static bool ChooseStatus(Client& client, const std::vector<std::string>& keys) {
+    static bool ChooseFromMenu(Client& client, const std::vector<std::string>& keys) {
         const auto shown = [&] { return desktop->PopupMenuShown(client.Pid()); };
         if (!AwaitTrue(shown, Patience)) {
             return false;
@@ -221,4 +227,13 @@ protected:
 
 // Connects from another address of the loopback network (someone else on the network) and
 // offers an acceptance; true when the listener closes the connection instead of talking.
+// Text attributes as "name=value; ..." for a failure message.
+inline std::string Describe(const std::map<std::string, std::string>& attributes) {
+    std::string text;
+    for (const auto& [name, value] : attributes) {
+        text += name + "=" + value + "; ";
+    }
+    return text;
+}
+
 }  // namespace talvorine::client::ui::testing
