@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -28,6 +29,7 @@
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/floating_contact.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/messages/dlg_messages.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
 #include "talvorine/client/ui/transfer/dlg_file_transfer_history.h"
 #include "talvorine/protocol/socket.h"
@@ -143,14 +145,15 @@ TEST_F(MainWindowContactsTest, BarShowsTheLoadedListInTheContactArea) {
 TEST_F(MainWindowContactsTest, MenuGreysTheCommandsWhoseWindowsAreMissing) {
     auto menu = FriendMenu();
     ASSERT_NE(menu, nullptr);
-    for (const char* text : {"Message...", "Message History...", "Info...", "Add User...",
-                             "Update User Icons", "Customize User Icons...", "Reset to Default"}) {
+    for (const char* text : {"Info...", "Add User..."}) {
         QAction* action = FindAction(*menu, QString::fromLatin1(text));
         ASSERT_NE(action, nullptr) << text;
         EXPECT_FALSE(action->isEnabled()) << text;
     }
-    for (const char* text : {"Chat...", "File Transfer...", "Chat History...",
-                             "FileTransfer History...", "E-mail", "Rename User", "Delete User"}) {
+    for (const char* text :
+         {"Message...", "Chat...", "File Transfer...", "Message History...", "Chat History...",
+          "FileTransfer History...", "E-mail", "Rename User", "Delete User", "Update User Icons",
+          "Customize User Icons...", "Reset to Default"}) {
         QAction* action = FindAction(*menu, QString::fromLatin1(text));
         ASSERT_NE(action, nullptr) << text;
         EXPECT_TRUE(action->isEnabled()) << text;
@@ -160,18 +163,44 @@ TEST_F(MainWindowContactsTest, MenuGreysTheCommandsWhoseWindowsAreMissing) {
     EXPECT_FALSE(FindAction(*empty, "Add User...")->isEnabled());
     EXPECT_TRUE(FindAction(*empty, "Add Group...")->isEnabled());
 
-    // A double click, with or without unread messages, opens nothing and changes nothing.
-    const auto before = QApplication::topLevelWidgets().size();
-    Bar().ActivateContact(FriendId);
+    // A double click without unread messages acts as "Message...", which offline opens
+    // nothing but its warning; with unread messages it opens the contact's "Messages" window.
+    const auto boxes = AnswerBoxes([&] { Bar().ActivateContact(FriendId); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "You're not online now. Please connect to the server first.");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(window->Contacts().SendWindows().Window(FriendId), nullptr);
     {
         std::lock_guard lock(window->Session().Locks().list);
         auto& list = window->ContactList();
         list.Entry(*list.FindContact(FriendId))->unread = 2;
     }
     Bar().ActivateContact(FriendId);
-    QApplication::processEvents();
-    EXPECT_EQ(QApplication::topLevelWidgets().size(), before);
+    EXPECT_NE(window->Contacts().MessagesWindow(FriendId), nullptr);
     EXPECT_EQ(Bar().FirstUnreadContact(), std::optional<std::string>(FriendId));
+}
+
+TEST_F(MainWindowContactsTest, ResetToDefaultDeletesTheFilesAndTheListDrawsTheBuiltInPicture) {
+    Bar().HandleStatusReport(FriendId, 2);
+    const QImage builtin = Bar().CurrentPicture(FriendId, true).toImage();
+    const fs::path icons = home.Path() / "Users" / AccountId / "Icons";
+    fs::create_directories(icons);
+    QImage own(32, 32, QImage::Format_RGB32);
+    own.fill(QColor(0, 0, 200));
+    ASSERT_TRUE(own.save(
+        QString::fromStdString((icons / (std::string(FriendId) + "-1.bmp")).string()), "BMP"));
+    Bar().ReloadPictures(FriendId);
+    ASSERT_NE(Bar().CurrentPicture(FriendId, true).toImage(), builtin);
+    Trigger("Reset to Default");
+    EXPECT_FALSE(fs::exists(icons / (std::string(FriendId) + "-1.bmp")));
+    EXPECT_EQ(Bar().CurrentPicture(FriendId, true).toImage(), builtin);
+    // "Update User Icons" asks the server (none listens here) and reports why nothing changed.
+    const auto boxes = AnswerBoxes([&] { Trigger("Update User Icons"); });
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith("Failed to update:\n")) << boxes[0].text.toStdString();
+    EXPECT_FALSE(fs::exists(icons / (std::string(FriendId) + "-1.bmp")));
+    // The own pictures are customised from the System Menu.
+    EXPECT_NE(window->SystemMenu()->findChild<QAction*>("customizeMyIcons"), nullptr);
 }
 
 TEST_F(MainWindowContactsTest, HistoryAndChatCommandsOpenOneWindowPerContact) {

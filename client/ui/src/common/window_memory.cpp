@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QScreen>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QWidget>
 #include <algorithm>
@@ -67,9 +68,14 @@ void FitUnsizedColumns(QTreeWidget& list, std::string_view section) {
         const QFontMetrics header(list.header()->font());
         int needed = header.horizontalAdvance(list.headerItem()->text(column)) + 16;
         const QFontMetrics rows(list.font());
+        // A list without an icon size of its own draws its marks at the style's small size.
+        const int iconWidth =
+            list.iconSize().isValid()
+                ? list.iconSize().width()
+                : list.style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, &list);
         for (int row = 0; row < list.topLevelItemCount(); ++row) {
             const QTreeWidgetItem* item = list.topLevelItem(row);
-            const int icon = item->icon(column).isNull() ? 0 : list.iconSize().width() + 4;
+            const int icon = item->icon(column).isNull() ? 0 : iconWidth + 4;
             needed = std::max(needed, rows.horizontalAdvance(item->text(column)) + icon + 12);
         }
         if (needed > list.columnWidth(column)) {

@@ -22,6 +22,7 @@
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/icons/picture_windows.h"
 #include "talvorine/client/ui/icons/pictures.h"
 #include "talvorine/client/ui/shell/main_window_contacts.h"
 #include "talvorine/mailpoll/client_link.h"
@@ -171,6 +172,8 @@ void CDlgContactList::BuildMenus() {
     AddAction(m_systemMenu, ShellText::ChangeAccount, "changeAccount", [this] { ChangeAccount(); });
     AddAction(m_systemMenu, ShellText::ChangePassword, "changePassword",
               [this] { ChangePassword(); });
+    AddAction(m_systemMenu, icons::CustomizeMyIconsMenu, "customizeMyIcons",
+              [this] { m_contacts->CustomizeMyIcons(); });
     AddAction(m_systemMenu, ShellText::Options, "options", [this] { OpenOptions(); });
     m_systemMenu->addSeparator();
     AddAction(m_systemMenu, ShellText::Help, "help", [this] {

@@ -1,12 +1,20 @@
 #include "talvorine/client/ui/shell/main_window_contacts.h"
 
+#include <QDesktopServices>
 #include <QMenu>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "talvorine/client/ui/accounts/account_texts.h"
 #include "talvorine/client/ui/chat/dlg_chat_history.h"
 #include "talvorine/client/ui/common/fade_in.h"
+#include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
 #include "talvorine/client/ui/contacts/window_docker.h"
+#include "talvorine/client/ui/icons/dlg_customize_icons.h"
+#include "talvorine/client/ui/icons/picture_windows.h"
+#include "talvorine/client/ui/messages/dlg_messages.h"
+#include "talvorine/client/ui/messages/incoming_popup.h"
 #include "talvorine/client/ui/shell/dlg_contact_list.h"
 #include "talvorine/client/ui/transfer/dlg_file_transfer_history.h"
 
@@ -32,6 +40,31 @@ void CloseEach(std::map<std::string, QPointer<Window>>& windows) {
     windows.clear();
 }
 
+// A contact's unread count as a "Messages" window changes it; the contact list's pictures
+// and the tray follow.
+class ContactUnread : public UnreadCounter {
+public:
+    ContactUnread(data::ContactList& list, contacts::CContactListBar& bar, std::string contactId)
+        : m_list(list), m_bar(bar), m_contactId(std::move(contactId)) {}
+    void Lower() override {
+        m_list.DecrementUnread(m_contactId);
+        m_bar.UnreadChanged();
+    }
+    void Raise() override {
+        m_list.IncrementUnread(m_contactId);
+        m_bar.UnreadChanged();
+    }
+    void Clear() override {
+        m_list.SetUnread(m_contactId, 0);
+        m_bar.UnreadChanged();
+    }
+
+private:
+    data::ContactList& m_list;
+    contacts::CContactListBar& m_bar;
+    std::string m_contactId;
+};
+
 }  // namespace
 
 MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(window) {
@@ -45,6 +78,11 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
     m_direct->dialogParent = &window;
     m_direct->fade = [this] { return FadeSettings::From(m_window.Settings()); };
     m_docker = new contacts::WindowDocker(window, window.Settings());
+    m_sendWindows = std::make_unique<SendMessageWindows>(MakeSendServices(), &window);
+    // The "Messages" windows' Reply quotes into the contact's "Send Message" window.
+    m_replyOpener = [this](const MessageReply& reply) {
+        m_sendWindows->OpenReply(reply.contactId, reply.nickname, reply.rtfText, reply.plainText);
+    };
 
     contacts::CContactListBar* bar = m_bar.get();
     // The engine asks for a poll after every login, logout and status change; the first one
@@ -58,9 +96,11 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
         }
         m_loggedIn = connected;
     });
-    QObject::connect(
-        &window, &CDlgContactList::messageReceived, bar,
-        [bar](const session::IncomingMessage& message) { bar->MessageReceived(message); });
+    QObject::connect(&window, &CDlgContactList::messageReceived, bar,
+                     [this, bar](const session::IncomingMessage& message) {
+                         bar->MessageReceived(message);
+                         PopUpForMessage(message);
+                     });
     QObject::connect(
         &window, &CDlgContactList::chatRequestReceived, bar,
         [this](const protocol::ChatRequest& request) { m_direct->ChatRequestReceived(request); });
@@ -75,9 +115,25 @@ MainWindowContacts::MainWindowContacts(CDlgContactList& window) : m_window(windo
 MainWindowContacts::~MainWindowContacts() {
     // The poller uses the session, which goes after this object.
     m_bar->StopStatusPoller();
+    CloseEach(m_messageWindows);
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
+    m_sendWindows.reset();
     m_direct.reset();
+}
+
+SendMessageServices MainWindowContacts::MakeSendServices() {
+    SendMessageServices services;
+    services.session = &m_window.Session();
+    services.contacts = &m_window.ContactList();
+    services.connected = [this] { return m_window.Session().Connected(); };
+    services.quitting = [this] {
+        return m_window.ShutdownStarted() || m_window.Session().Quitting();
+    };
+    services.minimizeOnSend = [this] { return m_window.Settings().minimizeOnSend; };
+    services.playSound = [this](int eventNumber) { m_window.PlaySound(eventNumber); };
+    services.fade = [this] { return FadeSettings::From(m_window.Settings()); };
+    return services;
 }
 
 PeerServices MainWindowContacts::MakePeerServices() {
@@ -120,6 +176,67 @@ void MainWindowContacts::SetUnreadOpener(std::function<void(const std::string&)>
     m_unreadOpener = std::move(opener);
 }
 
+void MainWindowContacts::SetReplyOpener(std::function<void(const MessageReply&)> opener) {
+    m_replyOpener = std::move(opener);
+}
+
+CDlgMessages* MainWindowContacts::MessagesWindow(const std::string& contactId) const {
+    return FindOpen(m_messageWindows, contactId);
+}
+
+CDlgMessages* MainWindowContacts::OpenMessages(const std::string& contactId,
+                                               MessagesPageKind page) {
+    if (CDlgMessages* open = MessagesWindow(contactId)) {
+        open->ShowPage(page);
+        DirectWindows::Raise(open);
+        return open;
+    }
+    MessagesWindowServices services;
+    services.accountId = m_window.ContactList().LoadedAccount();
+    services.contactId = contactId;
+    services.nickname = NicknameOf(contactId);
+    services.historyLock = &m_window.Session().Locks().history;
+    services.unread = std::make_shared<ContactUnread>(m_window.ContactList(), *m_bar, contactId);
+    services.settings = [this] { return m_window.Settings(); };
+    if (m_replyOpener) {
+        services.reply = [this](const MessageReply& reply) { m_replyOpener(reply); };
+    }
+    services.openLink = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    auto* window = new CDlgMessages(std::move(services), &m_window);
+    FadeInWindow(window, FadeSettings::From(m_window.Settings()));
+    m_messageWindows[contactId] = window;
+    window->ShowPage(page);
+    DirectWindows::Raise(window);
+    return window;
+}
+
+void MainWindowContacts::SentMessageStored(const std::string& contactId) {
+    if (CDlgMessages* window = MessagesWindow(contactId)) {
+        window->MessageSent();
+    }
+}
+
+void MainWindowContacts::PopUpForMessage(const session::IncomingMessage& message) {
+    IncomingSituation situation;
+    situation.automaticReply = message.kind == session::IncomingMessage::Kind::AutoReply;
+    situation.popupViewer = m_window.Settings().popupViewer;
+    situation.autoPopup = m_window.Settings().autoPopup;
+    situation.viewerOpen = MessagesWindow(message.senderId) != nullptr;
+    situation.mainHidden = m_window.isHidden();
+    {
+        std::lock_guard lock(m_window.Session().Locks().list);
+        situation.senderIsContact =
+            m_window.ContactList().FindContact(message.senderId).has_value();
+    }
+    const IncomingPopup popup = ChooseIncomingPopup(situation);
+    if (popup.showMain) {
+        m_window.ShowWindow();
+    }
+    if (popup.openViewer) {
+        OpenMessages(message.senderId, MessagesPageKind::Received);
+    }
+}
+
 bool MainWindowContacts::OpenFirstUnread() {
     const auto contact = m_bar->FirstUnreadContact();
     if (!contact || !CanOpen(ContactCommand::ReceivedMessages)) {
@@ -130,7 +247,9 @@ bool MainWindowContacts::OpenFirstUnread() {
 }
 
 void MainWindowContacts::CloseContactWindows() {
+    m_sendWindows->CloseAll();
     m_direct->CloseAll();
+    CloseEach(m_messageWindows);
     CloseEach(m_chatHistories);
     CloseEach(m_transferHistories);
 }
@@ -163,7 +282,14 @@ bool MainWindowContacts::OpenNamed(const QString& name) {
             return false;
         }
     }
-    if (command == QLatin1String("chat")) {
+    if (command == QLatin1String("message")) {
+        // The window needs the connection; a start that is still logging in is waited for.
+        if (!IsConnected() && m_window.Session().Connecting()) {
+            QTimer::singleShot(200, &m_window, [this, name] { OpenNamed(name); });
+            return true;
+        }
+        OpenSendMessage(contactId);
+    } else if (command == QLatin1String("chat")) {
         OpenChat(contactId);
     } else if (command == QLatin1String("send-file")) {
         OpenFileTransfer(contactId);
@@ -171,6 +297,10 @@ bool MainWindowContacts::OpenNamed(const QString& name) {
         OpenChatHistory(contactId);
     } else if (command == QLatin1String("transfer-history")) {
         OpenFileTransferHistory(contactId);
+    } else if (command == QLatin1String("messages")) {
+        OpenMessages(contactId, MessagesPageKind::Received);
+    } else if (command == QLatin1String("sent-messages")) {
+        OpenMessages(contactId, MessagesPageKind::Sent);
     } else {
         return false;
     }
@@ -210,37 +340,94 @@ QWidget* MainWindowContacts::MainWindow() {
 
 bool MainWindowContacts::CanOpen(ContactCommand command) const {
     switch (command) {
+        case ContactCommand::SendMessage:
         case ContactCommand::Chat:
         case ContactCommand::FileTransfer:
         case ContactCommand::ChatHistory:
         case ContactCommand::FileTransferHistory:
-            return true;
+        case ContactCommand::UpdateUserIcons:
+        case ContactCommand::CustomizeUserIcons:
+        case ContactCommand::ResetUserIcons:
         case ContactCommand::ReceivedMessages:
-            return static_cast<bool>(m_unreadOpener);
+        case ContactCommand::MessageHistory:
+            return true;
         default:
-            // The send window, the message history, the user information, the user wizard and the
-            // user icons are not part of this client yet.
+            // The user information and the user wizard are not part of this client yet.
             return false;
     }
 }
 
 // The commands CanOpen says no to are greyed in the menu and skipped by a double click; were
 // one called anyway, it does nothing.
-void MainWindowContacts::OpenSendMessage(const std::string&) {}
+void MainWindowContacts::OpenSendMessage(const std::string& contactId) {
+    m_sendWindows->Open(contactId, NicknameOf(contactId));
+}
 void MainWindowContacts::OpenReceivedMessages(const std::string& contactId) {
     if (m_unreadOpener) {
         m_unreadOpener(contactId);
+    } else {
+        OpenMessages(contactId, MessagesPageKind::Received);
     }
 }
-void MainWindowContacts::PassToMessagesWindow(const std::string&, std::span<const std::uint8_t>) {
-    // No "Messages" window can be open: the record is stored and counted unread already.
+void MainWindowContacts::PassToMessagesWindow(const std::string& contactId,
+                                              std::span<const std::uint8_t>) {
+    // The record is in the store by now (or could not be stored): the window reads what the
+    // store has gained rather than trusting the record.
+    if (CDlgMessages* window = MessagesWindow(contactId)) {
+        window->MessageArrived();
+    }
 }
-void MainWindowContacts::OpenMessageHistory(const std::string&) {}
+void MainWindowContacts::OpenMessageHistory(const std::string& contactId) {
+    OpenMessages(contactId, MessagesPageKind::Received);
+}
 void MainWindowContacts::OpenUserInfo(const std::string&) {}
 void MainWindowContacts::OpenUserWizard(const std::string&) {}
-void MainWindowContacts::UpdateUserIcons(const std::string&) {}
-void MainWindowContacts::CustomizeUserIcons(const std::string&) {}
-void MainWindowContacts::ResetUserIcons(const std::string&) {}
+
+void MainWindowContacts::UpdateUserIcons(const std::string& contactId) {
+    icons::UpdateUserPictures(&m_window, AccountServerOf(m_window.Settings()),
+                              m_window.ContactList().LoadedAccount(), contactId,
+                              NicknameOf(contactId), icons::FailureReport::Show);
+    m_bar->ReloadPictures(contactId);
+}
+
+void MainWindowContacts::CustomizeUserIcons(const std::string& contactId) {
+    icons::CustomizeTarget target;
+    target.mode = icons::CustomizeTarget::Mode::Local;
+    target.accountId = m_window.ContactList().LoadedAccount();
+    target.ownerId = contactId;
+    icons::CDlgCustomizeIcons dialog(std::move(target), icons::StockPicturesFolder(),
+                                     m_showPicturePreview, &m_window);
+    FadeInWindow(&dialog, FadeSettings::From(m_window.Settings()));
+    dialog.exec();
+    // Files copied before a refusal or a "No" are the contact's now.
+    m_bar->ReloadPictures(contactId);
+}
+
+void MainWindowContacts::CustomizeMyIcons() {
+    const data::CurrentAccount& account = m_window.CurrentAccount();
+    if (!data::IsValidId(account.userId)) {
+        // No account to own pictures yet: the same answer as the account selection's.
+        ShowWarning(&m_window, ToQString(data::AccountText::PleaseSelectAccount));
+        return;
+    }
+    icons::CustomizeTarget target;
+    target.mode = icons::CustomizeTarget::Mode::Upload;
+    target.accountId = account.userId;
+    target.ownerId = account.userId;
+    target.password = account.password;
+    target.server = AccountServerOf(m_window.Settings());
+    icons::CDlgCustomizeIcons dialog(std::move(target), icons::StockPicturesFolder(),
+                                     m_showPicturePreview, &m_window);
+    FadeInWindow(&dialog, FadeSettings::From(m_window.Settings()));
+    if (dialog.exec() == QDialog::Accepted) {
+        ShowInformation(&m_window, ToQString(icons::PictureText::FriendsCannotSee));
+    }
+}
+
+void MainWindowContacts::ResetUserIcons(const std::string& contactId) {
+    icons::ResetPictures(&m_window, m_window.ContactList().LoadedAccount(), contactId);
+    m_bar->ReloadPictures(contactId);
+}
 
 void MainWindowContacts::OpenChat(const std::string& contactId) {
     m_direct->RequestChat(contactId, NicknameOf(contactId));
