@@ -6,6 +6,7 @@ if(TARGET talvorine_server_harness)
   pkg_check_modules(TALVORINE_TEST_XCB REQUIRED IMPORTED_TARGET xcb)
   talvorine_add_test(client_ui_two_clients_test SLOW TIMEOUT 600
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/two_clients_test.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/two_clients_messages_test.cpp
             ${CMAKE_CURRENT_SOURCE_DIR}/two_clients_desktop.cpp
     LIBS Talvorine::ClientUi Talvorine::QtTestSupport talvorine_server_harness
          PkgConfig::TALVORINE_ATSPI PkgConfig::TALVORINE_TEST_XCB)

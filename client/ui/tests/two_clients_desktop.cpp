@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
@@ -324,17 +325,22 @@ bool Desktop::PopupMenuShown(pid_t pid) const {
     return false;
 }
 
-bool Desktop::Focus(pid_t pid, std::string_view title) const {
-    const XScreen screen(m_display);
-    const xcb_window_t window = screen.Captioned(pid, title);
-    if (window == XCB_WINDOW_NONE) {
+bool Desktop::Click(AtspiAccessible* node) const {
+    AtspiComponent* component =
+        node != nullptr ? atspi_accessible_get_component_iface(node) : nullptr;
+    if (component == nullptr) {
         return false;
     }
-    // Without a window manager the keyboard goes where it is set.
-    xcb_set_input_focus(screen.Connection(), XCB_INPUT_FOCUS_POINTER_ROOT, window,
-                        XCB_CURRENT_TIME);
-    xcb_flush(screen.Connection());
-    return true;
+    Error error;
+    AtspiRect* extents = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+    g_object_unref(component);
+    if (extents == nullptr) {
+        return false;
+    }
+    const std::string x = std::to_string(extents->x + extents->width / 2);
+    const std::string y = std::to_string(extents->y + extents->height / 2);
+    g_free(extents);
+    return Run({"xdotool", "mousemove", "--sync", x, y, "click", "1"});
 }
 
 bool Desktop::Keys(const std::vector<std::string>& keys) const {
@@ -342,6 +348,10 @@ bool Desktop::Keys(const std::vector<std::string>& keys) const {
     // holds the keyboard (an open menu does).
     std::vector<std::string> argv{"xdotool", "key", "--delay", "50"};
     argv.insert(argv.end(), keys.begin(), keys.end());
+    return Run(argv);
+}
+
+bool Desktop::Run(std::vector<std::string> argv) {
     std::vector<char*> args;
     for (auto& argument : argv) {
         args.push_back(argument.data());
@@ -504,16 +514,28 @@ Node ProgramUi::Control(AtspiAccessible* root, std::string_view name, bool butto
     return root != nullptr ? search(root, 0) : nullptr;
 }
 
-bool ProgramUi::Enabled(AtspiAccessible* node) {
+namespace {
+
+bool HasState(AtspiAccessible* node, AtspiStateType state) {
     if (node == nullptr) {
         return false;
     }
     AtspiStateSet* states = atspi_accessible_get_state_set(node);
-    const bool enabled = states != nullptr && atspi_state_set_contains(states, ATSPI_STATE_ENABLED);
+    const bool has = states != nullptr && atspi_state_set_contains(states, state);
     if (states != nullptr) {
         g_object_unref(states);
     }
-    return enabled;
+    return has;
+}
+
+}  // namespace
+
+bool ProgramUi::Enabled(AtspiAccessible* node) {
+    return HasState(node, ATSPI_STATE_ENABLED);
+}
+
+bool ProgramUi::Checked(AtspiAccessible* node) {
+    return HasState(node, ATSPI_STATE_CHECKED);
 }
 
 bool ProgramUi::Press(AtspiAccessible* node) {
@@ -524,19 +546,24 @@ bool ProgramUi::Press(AtspiAccessible* node) {
     if (action == nullptr) {
         return false;
     }
-    bool pressed = false;
+    // A check box or a checkable row toggles; a button presses, or shows its menu.
+    std::vector<std::string> names;
     Error countError;
     const int count = atspi_action_get_n_actions(action, &countError);
-    for (int i = 0; i < count && !pressed; ++i) {
+    for (int i = 0; i < count; ++i) {
         Error nameError;
-        const std::string name = Take(atspi_action_get_action_name(action, i, &nameError));
-        // A button with a menu offers showing it instead of a press.
-        if (name == "Press" || name == "press" || name == "click" || name == "Toggle" ||
-            name == "toggle" || name == "ShowMenu" || name == "Show Menu") {
-            Error doError;
-            pressed = atspi_action_do_action(action, i, &doError) != FALSE;
+        names.push_back(Take(atspi_action_get_action_name(action, i, &nameError)));
+    }
+    int chosen = -1;
+    for (const char* wanted : {"Toggle", "toggle", "Press", "press", "click", "ShowMenu"}) {
+        const auto found = std::find(names.begin(), names.end(), wanted);
+        if (found != names.end()) {
+            chosen = static_cast<int>(found - names.begin());
+            break;
         }
     }
+    Error doError;
+    const bool pressed = chosen >= 0 && atspi_action_do_action(action, chosen, &doError) != FALSE;
     g_object_unref(action);
     return pressed;
 }

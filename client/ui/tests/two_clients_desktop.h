@@ -43,13 +43,15 @@ public:
     // True while a menu of process `pid` is popped up (menus are no windows on the
     // accessibility bus; they are steered with keys).
     bool PopupMenuShown(pid_t pid) const;
-    // Gives the keyboard to the shown window of process `pid` captioned `title`.
-    bool Focus(pid_t pid, std::string_view title) const;
+    // A click of the first mouse button in the middle of a control (a button's menu opens
+    // on a press; the accessibility bus only reaches the buttons themselves).
+    bool Click(AtspiAccessible* node) const;
     // Presses keys (xdotool names: "End", "Up", "Return") on the display.
     bool Keys(const std::vector<std::string>& keys) const;
 
 private:
     Desktop() = default;
+    static bool Run(std::vector<std::string> argv);
 
     std::filesystem::path m_folder;
     pid_t m_xvfb = -1;
@@ -77,6 +79,7 @@ public:
                         bool any = false);
 
     static bool Enabled(AtspiAccessible* node);
+    static bool Checked(AtspiAccessible* node);
     static bool Press(AtspiAccessible* node);
     static bool SetText(AtspiAccessible* node, std::string_view text);
     static std::string Text(AtspiAccessible* node);

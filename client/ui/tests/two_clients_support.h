@@ -209,9 +209,17 @@ protected:
             return question.empty() ? !client.Ui().Window(title)
                                     : static_cast<bool>(client.Ui().BoxWith(question));
         };
+        // The close box first; should that go unheard, Esc in the window, which closes it
+        // the same way, in turns.
+        bool closeBox = true;
         const bool asked = talvorine::testing::WaitFor(
             [&] {
-                desktop->CloseWindow(client.Pid(), title);
+                if (closeBox) {
+                    desktop->CloseWindow(client.Pid(), title);
+                } else if (Node window = client.Ui().Window(title)) {
+                    desktop->Click(window.get()) && desktop->Keys({"Escape"});
+                }
+                closeBox = !closeBox;
                 return AwaitTrue(closed, 3s);
             },
             Patience);

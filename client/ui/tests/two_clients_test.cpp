@@ -20,18 +20,8 @@
 #include "talvorine/protocol/socket.h"
 #include "two_clients_support.h"
 
-namespace talvorine::client::ui {
+namespace talvorine::client::ui::testing {
 namespace {
-
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
-using testing::AwaitNode;
-using testing::AwaitTrue;
-using testing::Client;
-using testing::Node;
-using testing::Patience;
-using testing::ProgramUi;
-using testing::TwoClients;
 
 // --- what the programs leave on disk ---
 
@@ -383,4 +373,4 @@ TEST_F(TwoClients, FileRefusedThenCancelledHalfWayThenSentWhole) {
 }
 
 }  // namespace
-}  // namespace talvorine::client::ui
+}  // namespace talvorine::client::ui::testing
