@@ -177,6 +177,15 @@ std::unique_ptr<Desktop> Desktop::Start(std::string& failure) {
         return nullptr;
     }
     desktop->m_folder = pattern;  // 0700: fit for XDG_RUNTIME_DIR
+    // Whatever the display, the buses and the programs keep for the user (caches, the
+    // accessibility bus's files) stays in the test's folder, not the real home folder.
+    for (const char* name : {"home", "cache", "data"}) {
+        std::error_code ignored;
+        fs::create_directories(desktop->m_folder / name, ignored);
+    }
+    ::setenv("HOME", (desktop->m_folder / "home").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (desktop->m_folder / "cache").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", (desktop->m_folder / "data").c_str(), 1);
 
     const auto display = SpawnReporting(
         {"Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1280x1024x24"}, false,

@@ -29,7 +29,8 @@ using Node = std::unique_ptr<AtspiAccessible, GObjectRelease>;
 class Desktop {
 public:
     // Starts Xvfb and the session bus and points DISPLAY, DBUS_SESSION_BUS_ADDRESS and
-    // XDG_RUNTIME_DIR of this process at them. nullptr with `failure` set when either fails.
+    // XDG_RUNTIME_DIR of this process at them, and HOME, XDG_CACHE_HOME and XDG_DATA_HOME at
+    // folders of its own. nullptr with `failure` set when either fails.
     static std::unique_ptr<Desktop> Start(std::string& failure);
     ~Desktop();
     Desktop(const Desktop&) = delete;
