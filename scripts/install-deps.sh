@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev libxcb1-dev
   clang-format
   xvfb xauth imagemagick xdotool openbox
+  libatspi2.0-dev at-spi2-core dbus-daemon  # two real clients driven by their controls' names
   samba samba-common-bin libnss-wrapper
   libgmime-3.0-dev scdoc dpkg-dev dovecot-pop3d
   unrtf  # a second RTF reader: the RTF tests check what our writer produces with it

@@ -11,11 +11,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <fstream>
@@ -236,6 +238,32 @@ TEST_F(MainWindowContactsTest, OpenNamesReachTheContactWindowsOfContactsOnTheLis
     EXPECT_EQ(window->Contacts().Direct().ChatRequestWindow("99999999"), nullptr);
     EXPECT_FALSE(window->OpenNamed("frobnicate:00000777"));
     EXPECT_TRUE(window->OpenNamed("contact-menu"));
+}
+
+TEST_F(MainWindowContactsTest, SendFileNameOpensTheSendFileWindowWithTheOpenFileDialog) {
+    EXPECT_FALSE(window->OpenNamed("send-file:99999999"));  // not a contact
+    EXPECT_EQ(window->Contacts().Direct().SendFileWindow("99999999"), nullptr);
+
+    ASSERT_TRUE(window->OpenNamed("send-file:00000777"));
+    const QPointer<CDlgSendFile> sending = window->Contacts().Direct().SendFileWindow(FriendId);
+    ASSERT_NE(sending, nullptr);
+    // As "File Transfer..." does, the window asks for the file first; cancelled, it stays
+    // open without one.
+    // (a timer: the dialog runs its own loop inside the pump)
+    bool asked = false;
+    QTimer answer;
+    answer.setInterval(20);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            asked = true;
+            dialog->reject();
+        }
+    });
+    answer.start();
+    ASSERT_TRUE(talvorine::testing::PumpUntil(
+        [&] { return asked && QApplication::activeModalWidget() == nullptr; }));
+    ASSERT_NE(sending, nullptr);
+    EXPECT_FALSE(sending->findChild<QPushButton*>("send")->isEnabled());
 }
 
 TEST_F(MainWindowContactsTest, FirstDroppedFileGoesToSendFileAndAFolderIsRefused) {

@@ -361,6 +361,8 @@ bool MainWindowContacts::OpenNamed(const QString& name) {
         OpenChat(contactId);
     } else if (command == QLatin1String("info")) {
         OpenUserInfo(contactId);
+    } else if (command == QLatin1String("send-file")) {
+        OpenFileTransfer(contactId);
     } else if (command == QLatin1String("chat-history")) {
         OpenChatHistory(contactId);
     } else if (command == QLatin1String("transfer-history")) {

@@ -63,6 +63,7 @@ public:
     }
 
     bool Started() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
     void Signal(int signal) const {
         if (m_pid > 0) {
             ::kill(m_pid, signal);

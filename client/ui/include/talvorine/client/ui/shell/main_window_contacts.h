@@ -78,9 +78,9 @@ public:
 
     // The program's "--open" names of the contact list: "contact-menu" (the menu of the open
     // group's first contact), "own-info", "user-wizard:GROUP", "chat:ID", "info:ID",
-    // "chat-history:ID", "transfer-history:ID", "messages:ID", "sent-messages:ID", "message:ID"
-    // (the contact's "Send Message" window). False for an unknown name or a contact that is
-    // not on the list.
+    // "send-file:ID" (as "File Transfer...": the open-file dialog first), "chat-history:ID",
+    // "transfer-history:ID", "messages:ID", "sent-messages:ID", "message:ID" (the contact's
+    // "Send Message" window). False for an unknown name or a contact that is not on the list.
     bool OpenNamed(const QString& name);
 
     CDlgMessages* MessagesWindow(const std::string& contactId) const;
