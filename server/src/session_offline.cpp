@@ -94,8 +94,8 @@ void SessionThread::DeliverOfflineMessages(const protocol::PacketHeader& request
 
 std::size_t SessionThread::PushOfflineBatch(const std::vector<server::OfflineMessage>& batch) {
     std::lock_guard lock(m_session->NotificationLock());
-    const protocol::SocketHandle socket = m_session->NotificationSocket();
-    if (socket == protocol::InvalidSocket) {
+    const protocol::SocketRef socket = m_session->Notification();
+    if (socket.handle == protocol::InvalidSocket) {
         ThrowSocketError(protocol::SocketCode::NotConnected);
     }
     std::size_t sent = 0;

@@ -43,7 +43,7 @@ bool SessionThread::Login() {
     std::string receivedId;
     try {
         const auto body = std::span(m_request).first(protocol::Capacity::ServerLogin);
-        protocol::ReceivePacket(m_session->RequestSocket(), body, protocol::Timeout::Default);
+        protocol::ReceivePacket(m_session->Request(), body, protocol::Timeout::Default);
         // The first packet is the login whatever its type; a short body reads as zeros.
         const auto login = protocol::LoginRequest::Decode(body);
         receivedId = login.userId;
@@ -90,7 +90,7 @@ void SessionThread::RequestLoop() {
     try {
         for (;;) {
             const protocol::PacketHeader request = protocol::ReceivePacket(
-                m_session->RequestSocket(), m_request, protocol::Timeout::SessionIdle);
+                m_session->Request(), m_request, protocol::Timeout::SessionIdle);
             if (Dispatch(request) == Next::End) {
                 return;
             }
@@ -196,11 +196,11 @@ void SessionThread::EndSession() {
 }
 
 void SessionThread::Reply(int type) {
-    protocol::SendPacket(m_session->RequestSocket(), type, protocol::Timeout::Default);
+    protocol::SendPacket(m_session->Request(), type, protocol::Timeout::Default);
 }
 
 void SessionThread::Reply(int type, std::string_view text) {
-    protocol::SendTextPacket(m_session->RequestSocket(), type, text, protocol::Timeout::Default);
+    protocol::SendTextPacket(m_session->Request(), type, text, protocol::Timeout::Default);
 }
 
 void SessionThread::ReplyAndEnd(int type, std::string_view text) {
