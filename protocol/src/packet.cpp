@@ -207,7 +207,7 @@ PacketHeader ReceivePacket(SocketRef socket, PacketBuffer& buffer, std::size_t c
 std::span<std::uint8_t> PacketBuffer::Resize(std::size_t length) {
     if (length > m_capacity) {
         // Rounded up so that bodies of about one size reuse one allocation.
-        const std::size_t capacity = (length + 1023) / 1024 * 1024;
+        const std::size_t capacity = (length + 255) / 256 * 256;
         m_data = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
         m_capacity = capacity;
     }

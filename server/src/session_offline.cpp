@@ -61,7 +61,7 @@ int Unacknowledged(protocol::SocketHandle socket) {
 
 void SessionThread::DeliverOfflineMessages(const protocol::PacketHeader& request) {
     if (request.bodyLength == protocol::OfflineConfirmation::BodySize &&
-        platform::LoadLe32(m_request) == protocol::OfflineConfirmation::Announce) {
+        platform::LoadLe32(m_request.Body()) == protocol::OfflineConfirmation::Announce) {
         m_offline.clientConfirms = true;
     }
     const std::string& userId = m_session->UserId();
@@ -159,7 +159,7 @@ void SessionThread::ConfirmOffline(const protocol::PacketHeader& request) {
         !m_offline.clientConfirms) {
         return;
     }
-    const std::uint32_t taken = platform::LoadLe32(m_request);
+    const std::uint32_t taken = platform::LoadLe32(m_request.Body());
     if (taken > m_offline.confirmed) {
         RemoveConfirmed(taken - m_offline.confirmed);
     }

@@ -56,8 +56,8 @@ std::string SessionThread::RecipientOf(const protocol::PacketHeader& request) {
     if (request.bodyLength != size::UserId) {
         ReplyAndEnd(pt::Failed, rt::PacketSizeError);
     }
-    m_request[size::UserId - 1] = 0;
-    return std::string(protocol::BodyText(request, m_request));
+    m_request.Body()[size::UserId - 1] = 0;
+    return std::string(protocol::BodyText(request, m_request.Body()));
 }
 
 protocol::PacketHeader SessionThread::ReceiveRecord(const std::string& route) {
@@ -140,10 +140,11 @@ std::optional<std::string> SessionThread::PushLiveMessage(Session& recipient,
         throw;
     }
 
-    const auto answerBuffer = std::span(m_request).first(protocol::Capacity::ServerRecipientAnswer);
     protocol::PacketHeader answer;
     try {
-        answer = protocol::ReceivePacket(socket, answerBuffer, protocol::Timeout::Default);
+        answer =
+            protocol::ReceivePacket(socket, m_request, protocol::Capacity::ServerRecipientAnswer,
+                                    protocol::Timeout::Default);
     } catch (const NetError& error) {
         // A late answer leaves the stream whole (it is discarded before the next push); a
         // broken or garbled one does not.
@@ -155,7 +156,7 @@ std::optional<std::string> SessionThread::PushLiveMessage(Session& recipient,
     if (answer.bodyLength == 0) {
         return std::nullopt;
     }
-    return std::string(protocol::BodyText(answer, answerBuffer));
+    return std::string(protocol::BodyText(answer, m_request.Body()));
 }
 
 void SessionThread::OfflineMessage(const protocol::PacketHeader& request) {
@@ -189,7 +190,7 @@ void SessionThread::RelayRequest(const protocol::PacketHeader& request) {
     if (request.bodyLength != expected) {
         ReplyAndEnd(pt::Failed, rt::PacketSizeError);
     }
-    const auto body = std::span(m_request).first(expected);
+    const auto body = m_request.Body().first(expected);
     // Every text field ends inside its field, whatever the requester sent.
     body[RequestUserIdOffset + size::UserId - 1] = 0;
     if (chat) {

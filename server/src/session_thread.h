@@ -92,8 +92,10 @@ private:
         std::deque<std::int64_t> unconfirmed;
         std::uint32_t confirmed = 0;  // messages counted as taken since the login
     } m_offline;
-    // Reused for every request and for the recipient's answer to a relayed message.
-    std::array<std::uint8_t, protocol::Capacity::ServerRequest> m_request{};
+    // Reused for every request and for the recipient's answer to a relayed message; sized
+    // from each header and not zero-filled, since no request is read past its body. An idle
+    // session's thread so touches no request buffer on its stack while it waits.
+    protocol::PacketBuffer m_request;
     // The message record of a live or offline message, reused from message to message up to
     // RecordKeptBytes; allocated at the first message, so an idle session holds none.
     static constexpr std::size_t RecordKeptBytes = protocol::PacketChunkSize;
