@@ -60,13 +60,15 @@ std::string SessionThread::RecipientOf(const protocol::PacketHeader& request) {
     return std::string(protocol::BodyText(request, m_request.Body()));
 }
 
-protocol::PacketHeader SessionThread::ReceiveRecord(const std::string& route) {
+protocol::PacketHeader SessionThread::ReceiveRecord(std::string_view what,
+                                                    const std::string& recipientId) {
     protocol::PacketHeader header;
     try {
         header = protocol::ReceivePacket(m_session->Request(), m_record, size::MessageMax,
                                          protocol::Timeout::Default);
     } catch (const std::bad_alloc&) {
-        OutOfMemory(pt::Refused, route);
+        OutOfMemory(pt::Refused,
+                    std::string(what) + ": " + m_session->UserId() + "->" + Printable(recipientId));
     }
     if (header.bodyLength < size::MessageMin) {
         ReplyAndEnd(pt::Refused, rt::PacketSizeError);
@@ -96,14 +98,16 @@ void SessionThread::LiveMessage(const protocol::PacketHeader& request) {
         Reply(pt::Refused, rt::UserInNaMode);
         return;
     }
-    m_core->Context().log.Write(LogSwitch::SendMessage,
-                                m_session->UserId() + " sent a message to " + recipientId + ".");
+    if (m_core->Context().log.Wants(LogSwitch::SendMessage)) {
+        m_core->Context().log.Write(
+            LogSwitch::SendMessage,
+            m_session->UserId() + " sent a message to " + recipientId + ".");
+    }
     Reply(pt::Ok);
 
     // The record is received into the session's own buffer, sized from its header; nothing
     // reads past its body, so nothing is zero-filled.
-    const protocol::PacketHeader header =
-        ReceiveRecord("Send Message: " + m_session->UserId() + "->" + recipientId);
+    const protocol::PacketHeader header = ReceiveRecord("Send Message", recipientId);
     platform::StoreLe32(m_record.Body(), ServerClock());
 
     std::optional<std::string> answer;
@@ -167,7 +171,7 @@ void SessionThread::OfflineMessage(const protocol::PacketHeader& request) {
         m_session->UserId() + " sent a offline message to " + Printable(recipientId) + ".");
     Reply(pt::Ok);
 
-    const protocol::PacketHeader header = ReceiveRecord("Send Offline Message: " + route);
+    const protocol::PacketHeader header = ReceiveRecord("Send Offline Message", recipientId);
     // Decoding stops the brief at offset 35 and the body before the record's last byte.
     const protocol::MessageRecord record =
         protocol::MessageRecord::Decode(m_record.Body().first(header.bodyLength));

@@ -65,7 +65,7 @@ private:
     // Receives the message record that follows a message request into m_record; replies
     // "packet size error" and raises when it is shorter than a record. A record that does not
     // fit into memory is the out-of-memory case of `route`.
-    protocol::PacketHeader ReceiveRecord(const std::string& route);
+    protocol::PacketHeader ReceiveRecord(std::string_view what, const std::string& recipientId);
     // Gives back a record buffer that a large message grew.
     void ReleaseLargeRecord();
     // Pushes the live message in m_record to the recipient and returns the recipient's
