@@ -189,6 +189,39 @@ void SendHeaderAndBody(SocketRef socket, const PacketHeader& header,
     SendFramed(socket, header, body.first(header.bodyLength), timeoutSeconds);
 }
 
+void SendTextPacketAndRelay(SocketRef socket, int textType, std::string_view text,
+                            const PacketHeader& header, std::span<const std::uint8_t> body,
+                            int timeoutSeconds) {
+    if (body.size() < header.bodyLength) {
+        throw std::invalid_argument("packet body shorter than the header's body length");
+    }
+    const std::size_t textLength = std::min(text.find('\0'), text.size());
+    if (textLength + 1 + header.bodyLength > PacketChunkSize) {
+        SendTextPacket(socket, textType, text, timeoutSeconds);
+        SendHeaderAndBody(socket, header, body, timeoutSeconds);
+        return;
+    }
+    static constexpr std::uint8_t Nul = 0;
+    const auto first = PacketHeader::For(textType, CheckedLength(textLength + 1)).Encode();
+    const auto second = header.Encode();
+    const std::array<iovec, 5> pieces{
+        iovec{const_cast<std::uint8_t*>(first.data()), first.size()},
+        iovec{const_cast<char*>(text.data()), textLength},
+        iovec{const_cast<std::uint8_t*>(&Nul), 1},
+        iovec{const_cast<std::uint8_t*>(second.data()), second.size()},
+        iovec{const_cast<std::uint8_t*>(body.data()), header.bodyLength}};
+    const std::size_t total = first.size() + textLength + 1 + second.size() + header.bodyLength;
+    const long sent = detail::SendPieces(socket, pieces, 0, timeoutSeconds);
+    if (sent < 0) {
+        ThrowLastSocketError();
+    }
+    if (static_cast<std::size_t>(sent) < total) {
+        // A waiting send stops short only when its time-out ran out part way.
+        SetLastSocketError(SocketCode::TimedOut);
+        ThrowLastSocketError();
+    }
+}
+
 PacketHeader ReceivePacket(SocketRef socket, std::span<std::uint8_t> buffer, int timeoutSeconds) {
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
     const PacketHeader header = ReceiveHeader(socket, buffer.size(), timeoutSeconds);

@@ -241,7 +241,7 @@ long detail::SendWithFlags(SocketRef socket, std::span<const std::uint8_t> data,
 
 long detail::SendPieces(SocketRef socket, std::span<const iovec> pieces, int flags,
                         int timeoutSeconds) {
-    std::array<iovec, 4> rest{};
+    std::array<iovec, 6> rest{};
     if (pieces.size() > rest.size()) {
         SetLastSocketError(SocketCode::InvalidArgument);
         return -1;

@@ -509,6 +509,40 @@ TEST_F(PacketTest, RelayKeepsTheReceivedHeader) {
                  std::invalid_argument);
 }
 
+TEST_F(PacketTest, TextAndRelayedPacketLeaveTogetherWithTheSameBytes) {
+    const Bytes record = Pattern(150);
+    const PacketHeader header = PacketHeader::For(40, 150);
+    Watch(m_pair.client.Get());
+    SendTextPacketAndRelay(m_pair.client.Get(), 40, "00000007", header, record, 5);
+    auto calls = Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].pieces, (std::vector<std::size_t>{8, 8, 1, 8, 150}));
+    Bytes expected = Header(0xAA, 1, 40, 9);
+    expected.insert(expected.end(), {'0', '0', '0', '0', '0', '0', '0', '7', 0});
+    const Bytes second = Header(0xAA, 1, 40, 150);
+    expected.insert(expected.end(), second.begin(), second.end());
+    expected.insert(expected.end(), record.begin(), record.end());
+    EXPECT_EQ(ReceiveBytes(expected.size()), expected);
+
+    // Bodies that do not fit into one chunk together go as the two packets, chunk rule kept.
+    const Bytes large = Pattern(5000);
+    Watch(m_pair.client.Get());
+    SendTextPacketAndRelay(m_pair.client.Get(), 40, "00000007", PacketHeader::For(40, 5000), large,
+                           5);
+    calls = Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].pieces, (std::vector<std::size_t>{8, 8, 1}));
+    EXPECT_EQ(calls[1].pieces, (std::vector<std::size_t>{8, 4096}));
+    EXPECT_EQ(calls[2].pieces, (std::vector<std::size_t>{904}));
+    EXPECT_EQ(ReceiveBytes(17).size(), 17u);
+    EXPECT_EQ(ReceiveBytes(8), Header(0xAA, 1, 40, 5000));
+    EXPECT_EQ(ReceiveBytes(5000), large);
+
+    EXPECT_THROW(SendTextPacketAndRelay(m_pair.client.Get(), 40, "x", header,
+                                        std::span(record).first(10), 5),
+                 std::invalid_argument);
+}
+
 TEST(BodyText, StopsAtNulOrBodyEnd) {
     const std::array<std::uint8_t, 8> buffer{'a', 'b', 0, 'c', 'd', 'e', 0, 0};
     EXPECT_EQ(BodyText(PacketHeader::For(0, 8), buffer), "ab");

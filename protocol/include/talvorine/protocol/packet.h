@@ -44,6 +44,12 @@ void SendTextPacket(SocketRef socket, int type, std::string_view text, int timeo
 // (std::invalid_argument, nothing sent).
 void SendHeaderAndBody(SocketRef socket, const PacketHeader& header,
                        std::span<const std::uint8_t> body, int timeoutSeconds);
+// SendTextPacket(textType, text) and then SendHeaderAndBody(header, body): the same bytes, in
+// one send call when both bodies together fit into one chunk (a live message's sender ID and
+// an ordinary record), else as the two calls.
+void SendTextPacketAndRelay(SocketRef socket, int textType, std::string_view text,
+                            const PacketHeader& header, std::span<const std::uint8_t> body,
+                            int timeoutSeconds);
 
 // Reads one whole packet into `buffer` (capacity = buffer.size()); zero-fills the buffer
 // first. Raises NetError with "Connection is closed by remote computer.", "packet error." or
