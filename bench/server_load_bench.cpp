@@ -1199,9 +1199,11 @@ private:
     void CreateAccounts(int count, std::vector<Account>& into);
     // Logs the session in, accepts the connect-back, optionally fetches offline messages.
     void Login(Session& session, bool fetchOffline);
-    // Logs sessions[first, last) in with the login threads; latencies of each login.
+    // Logs the sessions in with the login threads, giving each to a worker as soon as it is in;
+    // latencies of each login.
     double LoginAll(std::vector<std::unique_ptr<Session>>& sessions, bool fetchOffline,
                     std::vector<double>& latencies, long& failures, std::string& firstFailure);
+    // Waits until the workers own every session that LoginAll logged in.
     void HandOver(std::vector<std::unique_ptr<Session>>& sessions);
     void OnWorkers(const std::function<void(Worker&)>& task);
     // Runs one sending phase: sessions[i] sends to targets[i]; returns the elapsed time.
@@ -1399,6 +1401,14 @@ double LoadBench::LoginAll(std::vector<std::unique_ptr<Session>>& sessions, bool
                     session.step = Step::Closed;
                 }
                 const double ms = Seconds(Clock::now() - begun) * 1000.0;
+                if (why.empty()) {
+                    // A worker owns it at once, so its keep-alives flow while the others log
+                    // in: the server drops a session that is silent for 60 s, and with hashed
+                    // passwords ten thousand logins take minutes.
+                    const std::size_t w = i % m_workers.size();
+                    session.worker = static_cast<int>(w);
+                    m_workers[w]->Post([&session](Worker& worker) { worker.Adopt(session); });
+                }
                 std::lock_guard lock(mutex);
                 if (why.empty()) {
                     latencies.push_back(ms);
@@ -1414,21 +1424,8 @@ double LoadBench::LoginAll(std::vector<std::unique_ptr<Session>>& sessions, bool
     return Seconds(Clock::now() - start);
 }
 
-void LoadBench::HandOver(std::vector<std::unique_ptr<Session>>& sessions) {
-    std::vector<std::vector<Session*>> perWorker(m_workers.size());
-    for (std::size_t i = 0; i < sessions.size(); ++i) {
-        if (sessions[i]->request.IsOpen()) {
-            sessions[i]->worker = static_cast<int>(i % m_workers.size());
-            perWorker[i % m_workers.size()].push_back(sessions[i].get());
-        }
-    }
-    for (std::size_t w = 0; w < m_workers.size(); ++w) {
-        m_workers[w]->Post([list = perWorker[w]](Worker& worker) {
-            for (Session* session : list) {
-                worker.Adopt(*session);
-            }
-        });
-    }
+void LoadBench::HandOver(std::vector<std::unique_ptr<Session>>&) {
+    // LoginAll gave each session to a worker as it logged in.
     OnWorkers([](Worker&) {});  // every adoption is done after this
 }
 
