@@ -662,12 +662,7 @@ public:
             return;
         }
         const long tracepoint = SyscallTracepoint();
-        std::error_code error;
-        for (std::filesystem::directory_iterator
-                 it("/proc/" + std::to_string(pid) + "/task", error),
-             end;
-             !error && it != end; it.increment(error)) {
-            const int tid = std::atoi(it->path().filename().c_str());
+        for (const int tid : Threads(pid)) {
             if (tracepoint >= 0) {
                 Open(m_syscalls, PERF_TYPE_TRACEPOINT, static_cast<std::uint64_t>(tracepoint), tid);
             }
@@ -738,14 +733,21 @@ private:
         return total;
     }
 
-    double ProcSwitches() const {
-        double total = 0;
+    static std::vector<int> Threads(int pid) {
+        std::vector<int> threads;
         std::error_code error;
         for (std::filesystem::directory_iterator
-                 it("/proc/" + std::to_string(m_pid) + "/task", error),
+                 it("/proc/" + std::to_string(pid) + "/task", error),
              end;
              !error && it != end; it.increment(error)) {
-            const int tid = std::atoi(it->path().filename().c_str());
+            threads.push_back(std::atoi(it->path().filename().c_str()));
+        }
+        return threads;
+    }
+
+    double ProcSwitches() const {
+        double total = 0;
+        for (const int tid : Threads(m_pid)) {
             total += static_cast<double>(StatusValue(m_pid, "voluntary_ctxt_switches", tid) +
                                          StatusValue(m_pid, "nonvoluntary_ctxt_switches", tid));
         }
