@@ -12,6 +12,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/perf_event.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/epoll.h>
@@ -19,6 +20,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,7 +75,7 @@ constexpr std::string_view DataSourceName = "Talvorine Messenger Server";
 struct Options {
     int sessions = 10000;
     std::vector<int> pairs = {100, 1000};
-    int rate = 10000;            // offered live messages per second of the paced phases (0: none)
+    int rate = 5000;             // offered live messages per second of the paced phases (0: none)
     int messages = 20000;        // live messages per pair phase
     int absentUsers = 100;       // accounts that stay offline until the delivery phase
     int offlineMessages = 5000;  // offline messages stored for them
@@ -104,7 +106,7 @@ const char* Usage =
     "                       (default 100,1000; capped at sessions / 2)\n"
     "  --messages N         live messages per phase (default 20000)\n"
     "  --rate N             also offer N live messages/s at each pair count, paced evenly over\n"
-    "                       the senders, for the latency at that load (default 10000; 0: off)\n"
+    "                       the senders, for the latency at that load (default 5000; 0: off)\n"
     "  --absent N           absent users who get offline messages (default 100)\n"
     "  --offline N          offline messages to store and deliver (default 5000)\n"
     "  --offline-senders N  sessions storing offline messages at once (default 100)\n"
@@ -236,9 +238,10 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
-// Resident memory of a process in KiB from /proc/<pid>/status (0 when unknown).
-long StatusValue(int pid, std::string_view key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+// A number from /proc/<pid>/status, or of one thread's status (0 when unknown).
+long StatusValue(int pid, std::string_view key, int tid = 0) {
+    std::ifstream in("/proc/" + std::to_string(pid) +
+                     (tid > 0 ? "/task/" + std::to_string(tid) : std::string()) + "/status");
     std::string line;
     while (std::getline(in, line)) {
         if (line.compare(0, key.size(), key) == 0 && line.size() > key.size() &&
@@ -643,6 +646,119 @@ void LocalServer::Stop() {
     m_pid = -1;
 }
 
+// System calls and context switches of the server, from kernel counters (the ones perf stat
+// reads) opened on every thread the server has when the benchmark begins; the threads it
+// starts later (every session thread) inherit them, so one read gives the whole process.
+// Without counters (no permission), the context switches are summed from /proc instead.
+class ServerCounters {
+public:
+    struct Reading {
+        double syscalls = -1;  // -1: not known
+        double switches = -1;
+    };
+
+    explicit ServerCounters(int pid) : m_pid(pid) {
+        if (pid <= 0) {
+            return;
+        }
+        const long tracepoint = SyscallTracepoint();
+        for (const int tid : Threads(pid)) {
+            if (tracepoint >= 0) {
+                Open(m_syscalls, PERF_TYPE_TRACEPOINT, static_cast<std::uint64_t>(tracepoint), tid);
+            }
+            Open(m_switches, PERF_TYPE_SOFTWARE, PERF_COUNT_SW_CONTEXT_SWITCHES, tid);
+        }
+    }
+    ~ServerCounters() {
+        for (const auto* fds : {&m_syscalls, &m_switches}) {
+            for (const int fd : *fds) {
+                ::close(fd);
+            }
+        }
+    }
+    ServerCounters(const ServerCounters&) = delete;
+    ServerCounters& operator=(const ServerCounters&) = delete;
+
+    // Where the figures come from, for the table.
+    std::string Source() const {
+        if (!m_syscalls.empty()) {
+            return "kernel counters";
+        }
+        return m_switches.empty() ? "/proc (no system call count)" : "kernel counters (switches)";
+    }
+
+    Reading Read() const {
+        Reading reading;
+        if (!m_syscalls.empty()) {
+            reading.syscalls = Sum(m_syscalls);
+        }
+        reading.switches = m_switches.empty() ? ProcSwitches() : Sum(m_switches);
+        return reading;
+    }
+
+private:
+    static long SyscallTracepoint() {
+        for (const char* path : {"/sys/kernel/tracing/events/raw_syscalls/sys_enter/id",
+                                 "/sys/kernel/debug/tracing/events/raw_syscalls/sys_enter/id"}) {
+            std::ifstream in(path);
+            long id = -1;
+            if (in >> id) {
+                return id;
+            }
+        }
+        return -1;
+    }
+
+    void Open(std::vector<int>& into, std::uint32_t type, std::uint64_t config, int tid) {
+        perf_event_attr attributes{};
+        attributes.size = sizeof attributes;
+        attributes.type = type;
+        attributes.config = config;
+        attributes.inherit = 1;  // threads started later count too
+        const long fd = ::syscall(SYS_perf_event_open, &attributes, tid, -1, -1,
+                                  static_cast<unsigned long>(PERF_FLAG_FD_CLOEXEC));
+        if (fd >= 0) {
+            into.push_back(static_cast<int>(fd));
+        }
+    }
+
+    static double Sum(const std::vector<int>& fds) {
+        double total = 0;
+        for (const int fd : fds) {
+            std::uint64_t value = 0;
+            if (::read(fd, &value, sizeof value) == static_cast<ssize_t>(sizeof value)) {
+                total += static_cast<double>(value);
+            }
+        }
+        return total;
+    }
+
+    static std::vector<int> Threads(int pid) {
+        std::vector<int> threads;
+        std::error_code error;
+        for (std::filesystem::directory_iterator
+                 it("/proc/" + std::to_string(pid) + "/task", error),
+             end;
+             !error && it != end; it.increment(error)) {
+            threads.push_back(std::atoi(it->path().filename().c_str()));
+        }
+        return threads;
+    }
+
+    double ProcSwitches() const {
+        double total = 0;
+        for (const int tid : Threads(m_pid)) {
+            total += static_cast<double>(StatusValue(m_pid, "voluntary_ctxt_switches", tid) +
+                                         StatusValue(m_pid, "nonvoluntary_ctxt_switches", tid));
+        }
+        return total;
+    }
+
+    int m_pid;
+    std::vector<int> m_syscalls;
+    std::vector<int> m_switches;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Sessions and the workers that own them
 
@@ -668,6 +784,13 @@ struct Session {
     Clock::duration interval{};  // paced sending: time between two starts (0: at once)
     Clock::time_point nextAt{};
     PhaseTally* tally = nullptr;  // of the phase the session sends in
+    // The time-outs each connection was last given, so that the worker's calls set them only
+    // when they change (the generator should cost less than the server it measures).
+    proto::SocketTimeouts requestTimeouts;
+    proto::SocketTimeouts notificationTimeouts;
+
+    proto::SocketRef Request() { return {request.Get(), requestTimeouts}; }
+    proto::SocketRef Notification() { return {notification.Get(), notificationTimeouts}; }
 };
 
 // Counters and samples of one sending phase.
@@ -762,10 +885,10 @@ private:
     std::vector<Session*> m_owned;
     std::vector<Session*> m_waiting;  // paced senders until their next start
     std::vector<std::unique_ptr<Endpoint>> m_endpoints;
-    // Replies and sender IDs fit the small buffer; only a pushed record needs the large one
-    // (every receive zero-fills its whole buffer, so the small one keeps that cheap).
-    std::vector<std::uint8_t> m_buffer = std::vector<std::uint8_t>(proto::Capacity::ClientReply);
-    std::vector<std::uint8_t> m_pushed = std::vector<std::uint8_t>(proto::Size::MessageMax);
+    // Replies, sender IDs and pushed records are received into buffers sized from their
+    // headers, without zero-filling a whole capacity per packet.
+    proto::PacketBuffer m_buffer;
+    proto::PacketBuffer m_pushed;
     std::vector<std::uint8_t> m_record;
     bool m_quit = false;
     Clock::time_point m_lastKeepAlive = Clock::now();
@@ -881,13 +1004,15 @@ void Worker::Lose(Session& session, const std::string& why) {
 void Worker::OnNotification(Session& session) {
     try {
         const auto first =
-            proto::ReceivePacket(session.notification.Get(), m_buffer, proto::Timeout::Default);
+            proto::ReceivePacket(session.Notification(), m_buffer,
+                                 proto::Capacity::ClientNotification, proto::Timeout::Default);
         if (first.type != pt::LiveMessage && first.type != pt::OfflineMessage) {
             return;  // chat and file requests carry no follow-up
         }
-        proto::ReceivePacket(session.notification.Get(), m_pushed, proto::Timeout::Default);
+        proto::ReceivePacket(session.Notification(), m_pushed, proto::Size::MessageMax,
+                             proto::Timeout::Default);
         if (first.type == pt::LiveMessage) {
-            proto::SendPacket(session.notification.Get(), pt::Ok, proto::Timeout::Default);
+            proto::SendPacket(session.Notification(), pt::Ok, proto::Timeout::Default);
             m_totals.liveReceived.fetch_add(1);
         } else {
             m_totals.offlineReceived.fetch_add(1);
@@ -899,7 +1024,7 @@ void Worker::OnNotification(Session& session) {
 
 void Worker::SendFirstStep(Session& session) {
     session.sentAt = Clock::now();
-    proto::SendTextPacket(session.request.Get(), session.messageType, session.target,
+    proto::SendTextPacket(session.Request(), session.messageType, session.target,
                           proto::Timeout::Default);
     session.step = Step::AwaitGo;
 }
@@ -958,8 +1083,8 @@ void Worker::FinishSender(Session& session) {
 
 void Worker::OnReply(Session& session) {
     try {
-        const auto reply =
-            proto::ReceivePacket(session.request.Get(), m_buffer, proto::Timeout::Default);
+        const auto reply = proto::ReceivePacket(
+            session.Request(), m_buffer, proto::Capacity::ClientReply, proto::Timeout::Default);
         if (session.step == Step::AwaitStatus) {
             session.step = Step::Idle;
             m_totals.statusAnswers.fetch_add(1);
@@ -971,9 +1096,9 @@ void Worker::OnReply(Session& session) {
         PhaseTally& tally = *session.tally;
         if (session.step == Step::AwaitGo) {
             if (reply.type != pt::Ok) {
-                tally.Fail(std::string(proto::BodyText(reply, m_buffer)));
+                tally.Fail(std::string(proto::BodyText(reply, m_buffer.Body())));
             } else {
-                proto::SendPacket(session.request.Get(), session.messageType, m_record,
+                proto::SendPacket(session.Request(), session.messageType, m_record,
                                   proto::Timeout::Default);
                 session.step = Step::AwaitDone;
                 return;
@@ -982,7 +1107,7 @@ void Worker::OnReply(Session& session) {
             if (reply.type == pt::Ok) {
                 tally.Succeed(Seconds(Clock::now() - session.sentAt) * 1000.0);
             } else {
-                tally.Fail(std::string(proto::BodyText(reply, m_buffer)));
+                tally.Fail(std::string(proto::BodyText(reply, m_buffer.Body())));
             }
         }
         if (--session.remaining > 0 && !tally.stop.load()) {
@@ -1012,7 +1137,7 @@ void Worker::KeepAlive() {
             continue;
         }
         try {
-            proto::SendPacket(session->request.Get(), pt::KeepAlive, proto::Timeout::Default);
+            proto::SendPacket(session->Request(), pt::KeepAlive, proto::Timeout::Default);
         } catch (const proto::NetError& error) {
             Lose(*session, std::string("keep-alive: ") + error.what());
         }
@@ -1026,7 +1151,7 @@ long Worker::QueryStatusAll() {
             continue;
         }
         try {
-            proto::SendTextPacket(session->request.Get(), pt::QueryStatus, session->account.userId,
+            proto::SendTextPacket(session->Request(), pt::QueryStatus, session->account.userId,
                                   proto::Timeout::Default);
             session->step = Step::AwaitStatus;
             ++asked;
@@ -1076,9 +1201,11 @@ private:
     void CreateAccounts(int count, std::vector<Account>& into);
     // Logs the session in, accepts the connect-back, optionally fetches offline messages.
     void Login(Session& session, bool fetchOffline);
-    // Logs sessions[first, last) in with the login threads; latencies of each login.
+    // Logs the sessions in with the login threads, giving each to a worker as soon as it is in;
+    // latencies of each login.
     double LoginAll(std::vector<std::unique_ptr<Session>>& sessions, bool fetchOffline,
                     std::vector<double>& latencies, long& failures, std::string& firstFailure);
+    // Waits until the workers own every session that LoginAll logged in.
     void HandOver(std::vector<std::unique_ptr<Session>>& sessions);
     void OnWorkers(const std::function<void(Worker&)>& task);
     // Runs one sending phase: sessions[i] sends to targets[i]; returns the elapsed time.
@@ -1118,13 +1245,15 @@ private:
     std::vector<std::uint8_t> m_record;
     std::vector<Row> m_rows;
     ListenerPorts m_ports;
+    ServerCounters m_counters;
 };
 
 LoadBench::LoadBench(const Options& options, int port, int serverPid)
     : m_options(options),
       m_port(port),
       m_serverPid(serverPid),
-      m_ports(options.listenFirst, options.listenLast) {
+      m_ports(options.listenFirst, options.listenLast),
+      m_counters(serverPid) {
     proto::MessageRecord record;
     record.time = static_cast<std::uint32_t>(std::time(nullptr));
     record.brief = "Load test message";
@@ -1274,6 +1403,14 @@ double LoadBench::LoginAll(std::vector<std::unique_ptr<Session>>& sessions, bool
                     session.step = Step::Closed;
                 }
                 const double ms = Seconds(Clock::now() - begun) * 1000.0;
+                if (why.empty()) {
+                    // A worker owns it at once, so its keep-alives flow while the others log
+                    // in: the server drops a session that is silent for 60 s, and with hashed
+                    // passwords ten thousand logins take minutes.
+                    const std::size_t w = i % m_workers.size();
+                    session.worker = static_cast<int>(w);
+                    m_workers[w]->Post([&session](Worker& worker) { worker.Adopt(session); });
+                }
                 std::lock_guard lock(mutex);
                 if (why.empty()) {
                     latencies.push_back(ms);
@@ -1289,21 +1426,8 @@ double LoadBench::LoginAll(std::vector<std::unique_ptr<Session>>& sessions, bool
     return Seconds(Clock::now() - start);
 }
 
-void LoadBench::HandOver(std::vector<std::unique_ptr<Session>>& sessions) {
-    std::vector<std::vector<Session*>> perWorker(m_workers.size());
-    for (std::size_t i = 0; i < sessions.size(); ++i) {
-        if (sessions[i]->request.IsOpen()) {
-            sessions[i]->worker = static_cast<int>(i % m_workers.size());
-            perWorker[i % m_workers.size()].push_back(sessions[i].get());
-        }
-    }
-    for (std::size_t w = 0; w < m_workers.size(); ++w) {
-        m_workers[w]->Post([list = perWorker[w]](Worker& worker) {
-            for (Session* session : list) {
-                worker.Adopt(*session);
-            }
-        });
-    }
+void LoadBench::HandOver(std::vector<std::unique_ptr<Session>>&) {
+    // LoginAll gave each session to a worker as it logged in.
     OnWorkers([](Worker&) {});  // every adoption is done after this
 }
 
@@ -1362,7 +1486,9 @@ void LoadBench::LivePhase(int pairs, int offered) {
     PhaseTally tally;
     const double serverCpu = CpuSeconds(m_serverPid), ownCpu = CpuSeconds(::getpid());
     const double machineBusy = MachineBusySeconds();
+    const auto countedBefore = m_counters.Read();
     const double elapsed = SendPhase(senders, targets, pt::LiveMessage, perSender, tally, interval);
+    const auto countedAfter = m_counters.Read();
     const double serverUsed = CpuSeconds(m_serverPid) - serverCpu;
     const double ownUsed = CpuSeconds(::getpid()) - ownCpu;
     const double othersUsed = MachineBusySeconds() - machineBusy - serverUsed - ownUsed;
@@ -1390,13 +1516,31 @@ void LoadBench::LivePhase(int pairs, int offered) {
         // rate both could reach together on every core of the machine.
         const double count = static_cast<double>(tally.ok.load());
         const double perMessage = (serverUsed + ownUsed) / count;
+        // The server's cost per message is judged at full speed: 100 us at 1,000 pairs, 60 us
+        // at 100.
+        const double serverTarget = pairs >= 1000 ? 100 : pairs <= 100 ? 60 : 0;
+        const bool judgeCpu = offered == 0 && serverTarget > 0;
         Add("  CPU us/message server / generator",
             Format(0, serverUsed / count * 1e6) + " / " + Format(0, ownUsed / count * 1e6) +
                 "  (cores busy: server " + Format(2, serverUsed / elapsed) + ", generator " +
                 Format(2, ownUsed / elapsed) + ", others " +
                 Format(2, std::max(0.0, othersUsed) / elapsed) + "; bound " +
                 Format(0, static_cast<double>(std::thread::hardware_concurrency()) / perMessage) +
-                "/s on " + std::to_string(std::thread::hardware_concurrency()) + " cores)");
+                "/s on " + std::to_string(std::thread::hardware_concurrency()) + " cores)",
+            judgeCpu ? "server <= " + Format(0, serverTarget) : "",
+            judgeCpu ? std::optional<bool>(serverUsed / count * 1e6 <= serverTarget)
+                     : std::nullopt);
+    }
+    if (tally.ok.load() > 0 && m_serverPid > 0) {
+        const double count = static_cast<double>(tally.ok.load());
+        auto per = [&](double before, double after) {
+            return before < 0 || after < 0 ? std::string("n/a")
+                                           : Format(1, (after - before) / count);
+        };
+        Add("  server per message: system calls / context switches",
+            per(countedBefore.syscalls, countedAfter.syscalls) + " / " +
+                per(countedBefore.switches, countedAfter.switches) + "  (" + m_counters.Source() +
+                ")");
     }
     if (!tally.firstFailure.empty()) {
         std::fprintf(stderr, "%s: first failure: %s\n", label.c_str(), tally.firstFailure.c_str());
@@ -1806,7 +1950,7 @@ void LoadBench::Run() {
                 std::to_string(rssBefore / 1024) + " -> " + std::to_string(rssAfter / 1024) +
                 " MiB, " + std::to_string(StatusValue(m_serverPid, "Threads")) + " threads, " +
                 std::to_string(OpenDescriptors(m_serverPid)) + " descriptors)",
-            "< 64", perSession < 64.0);
+            "<= 20", perSession <= 20.0);
     } else {
         Add("server memory per idle session (KiB)", "n/a (give --server-pid)");
     }

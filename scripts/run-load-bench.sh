@@ -7,6 +7,10 @@
 # With --backend mariadb and no TALVORINE_TEST_MARIADB_* variables set, a private MariaDB
 # instance of its own (build/release/mariadb-bench) is started for the run and stopped after
 # it; the benchmark stops and starts that instance mid-run for its outage figures.
+# Every live phase reports the server's CPU per message beside the generator's, and its system
+# calls and context switches per message (kernel counters on the server's threads, the ones
+# perf stat reads; without permission for them, context switches from /proc). To measure a
+# server built elsewhere with the same generator, pass --server FILE --setup FILE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -11,6 +11,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -29,12 +30,26 @@ int FailWithErrno() {
     return -1;
 }
 
-bool SetTimeout(SocketHandle socket, int option, int timeoutSeconds) {
+bool SetTimeout(SocketRef socket, int option, int timeoutSeconds) {
+    const int seconds = timeoutSeconds > 0 ? timeoutSeconds : 0;
+    int* memo = nullptr;
+    if (socket.timeouts != nullptr) {
+        memo = option == SO_SNDTIMEO ? &socket.timeouts->send : &socket.timeouts->receive;
+        if (*memo == seconds) {
+            return true;
+        }
+    }
     timeval value{};
-    value.tv_sec = timeoutSeconds > 0 ? timeoutSeconds : 0;
-    if (::setsockopt(socket, SOL_SOCKET, option, &value, sizeof value) != 0) {
+    value.tv_sec = seconds;
+    if (::setsockopt(socket.handle, SOL_SOCKET, option, &value, sizeof value) != 0) {
+        if (memo != nullptr) {
+            *memo = SocketTimeouts::Unknown;
+        }
         FailWithErrno();
         return false;
+    }
+    if (memo != nullptr) {
+        *memo = seconds;
     }
     return true;
 }
@@ -212,31 +227,85 @@ std::uint32_t PeerAddress(SocketHandle socket) {
     return address.sin_addr.s_addr;
 }
 
-long detail::SendWithFlags(SocketHandle socket, std::span<const std::uint8_t> data, int flags,
+long detail::SendWithFlags(SocketRef socket, std::span<const std::uint8_t> data, int flags,
                            int timeoutSeconds) {
     if (!SetTimeout(socket, SO_SNDTIMEO, timeoutSeconds)) {
         return -1;
     }
     ssize_t sent = 0;
     do {
-        sent = ::send(socket, data.data(), data.size(), flags | MSG_NOSIGNAL);
+        sent = ::send(socket.handle, data.data(), data.size(), flags | MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     return sent < 0 ? FailWithErrno() : static_cast<long>(sent);
+}
+
+long detail::SendPieces(SocketRef socket, std::span<const iovec> pieces, int flags,
+                        int timeoutSeconds) {
+    std::array<iovec, 6> rest{};
+    if (pieces.size() > rest.size()) {
+        SetLastSocketError(SocketCode::InvalidArgument);
+        return -1;
+    }
+    std::size_t total = 0;
+    for (const iovec& piece : pieces) {
+        total += piece.iov_len;
+    }
+    msghdr message{};
+    message.msg_iov = const_cast<iovec*>(pieces.data());
+    message.msg_iovlen = pieces.size();
+    ssize_t moved = 0;
+    do {
+        moved = ::sendmsg(socket.handle, &message, flags | MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (moved < 0 && errno == EINTR);
+    if (moved < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            return FailWithErrno();
+        }
+        moved = 0;
+    }
+    if (static_cast<std::size_t>(moved) == total) {
+        return static_cast<long>(moved);
+    }
+    // The socket's buffer is full: the rest waits for room, bounded by the send time-out.
+    std::size_t count = 0;
+    std::size_t skip = static_cast<std::size_t>(moved);
+    for (const iovec& piece : pieces) {
+        if (skip >= piece.iov_len) {
+            skip -= piece.iov_len;
+            continue;
+        }
+        rest[count++] =
+            iovec{static_cast<std::uint8_t*>(piece.iov_base) + skip, piece.iov_len - skip};
+        skip = 0;
+    }
+    if (!SetTimeout(socket, SO_SNDTIMEO, timeoutSeconds)) {
+        return -1;
+    }
+    message.msg_iov = rest.data();
+    message.msg_iovlen = count;
+    ssize_t more = 0;
+    do {
+        more = ::sendmsg(socket.handle, &message, flags | MSG_NOSIGNAL);
+    } while (more < 0 && errno == EINTR);
+    if (more < 0) {
+        return FailWithErrno();
+    }
+    return static_cast<long>(moved + more);
 }
 
 long SendRaw(SocketHandle socket, std::span<const std::uint8_t> data, int timeoutSeconds) {
     return detail::SendWithFlags(socket, data, 0, timeoutSeconds);
 }
 
-long ReceiveRaw(SocketHandle socket, std::span<std::uint8_t> buffer, int flags,
-                int timeoutSeconds) {
+long detail::ReceiveWithTimeout(SocketRef socket, std::span<std::uint8_t> buffer, int flags,
+                                int timeoutSeconds) {
     // A call that cannot block has no use for a time-out.
     if ((flags & MSG_DONTWAIT) == 0 && !SetTimeout(socket, SO_RCVTIMEO, timeoutSeconds)) {
         return -1;
     }
     ssize_t received = 0;
     do {
-        received = ::recv(socket, buffer.data(), buffer.size(), flags);
+        received = ::recv(socket.handle, buffer.data(), buffer.size(), flags);
     } while (received < 0 && errno == EINTR);
     if (received < 0) {
         return FailWithErrno();
@@ -246,6 +315,11 @@ long ReceiveRaw(SocketHandle socket, std::span<std::uint8_t> buffer, int flags,
         SetLastSocketError(0);
     }
     return static_cast<long>(received);
+}
+
+long ReceiveRaw(SocketHandle socket, std::span<std::uint8_t> buffer, int flags,
+                int timeoutSeconds) {
+    return detail::ReceiveWithTimeout(socket, buffer, flags, timeoutSeconds);
 }
 
 long SendOrThrow(SocketHandle socket, std::span<const std::uint8_t> data, int timeoutSeconds) {

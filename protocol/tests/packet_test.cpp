@@ -23,21 +23,23 @@ namespace {
 struct Call {
     std::size_t requested;
     long result;
+    std::vector<std::size_t> pieces;  // of a sendmsg call
 };
 
 std::mutex g_callsMutex;
 std::vector<Call> g_calls;
 std::atomic<int> g_watchedFd{-1};
 std::atomic<std::size_t> g_sendCap{0};  // non-zero: the most bytes one send call may move
+std::atomic<int> g_timeoutsSet{0};      // SO_SNDTIMEO and SO_RCVTIMEO set on the watched socket
 
 template <typename Function>
 Function RealFunction(const char* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
-void Record(std::size_t requested, long result) {
+void Record(std::size_t requested, long result, std::vector<std::size_t> pieces = {}) {
     const std::lock_guard lock(g_callsMutex);
-    g_calls.push_back({requested, result});
+    g_calls.push_back({requested, result, std::move(pieces)});
 }
 
 std::vector<Call> Calls() {
@@ -70,6 +72,44 @@ extern "C" ssize_t send(int fd, const void* data, size_t length, int flags) {
     return result;
 }
 
+extern "C" ssize_t sendmsg(int fd, const struct msghdr* message, int flags) {
+    using SendMessage = ssize_t (*)(int, const struct msghdr*, int);
+    static const SendMessage real = RealFunction<SendMessage>("sendmsg");
+    if (fd != g_watchedFd) {
+        return real(fd, message, flags);
+    }
+    std::vector<std::size_t> pieces;
+    std::size_t requested = 0;
+    for (std::size_t i = 0; i < message->msg_iovlen; ++i) {
+        pieces.push_back(message->msg_iov[i].iov_len);
+        requested += message->msg_iov[i].iov_len;
+    }
+    // A capped call behaves as a partial send of the kernel: the pieces are cut at the cap.
+    std::vector<iovec> capped(message->msg_iov, message->msg_iov + message->msg_iovlen);
+    if (const std::size_t cap = g_sendCap; cap != 0) {
+        std::size_t left = cap;
+        for (iovec& piece : capped) {
+            piece.iov_len = std::min(piece.iov_len, left);
+            left -= piece.iov_len;
+        }
+    }
+    msghdr copy = *message;
+    copy.msg_iov = capped.data();
+    const ssize_t result = real(fd, &copy, flags);
+    Record(requested, result, std::move(pieces));
+    return result;
+}
+
+extern "C" int setsockopt(int fd, int level, int option, const void* value, socklen_t length) {
+    using SetOption = int (*)(int, int, int, const void*, socklen_t);
+    static const SetOption real = RealFunction<SetOption>("setsockopt");
+    if (fd == g_watchedFd && level == SOL_SOCKET &&
+        (option == SO_SNDTIMEO || option == SO_RCVTIMEO)) {
+        ++g_timeoutsSet;
+    }
+    return real(fd, level, option, value, length);
+}
+
 namespace talvorine::protocol {
 namespace {
 
@@ -82,12 +122,14 @@ protected:
     void TearDown() override {
         g_watchedFd = -1;
         g_sendCap = 0;
+        g_timeoutsSet = 0;
         const std::lock_guard lock(g_callsMutex);
         g_calls.clear();
     }
 
     static void Watch(SocketHandle socket) {
         g_watchedFd = socket;
+        g_timeoutsSet = 0;
         const std::lock_guard lock(g_callsMutex);
         g_calls.clear();
     }
@@ -220,14 +262,32 @@ TEST_F(PacketTest, LargeBodyIsSentInChunksOf4096) {
     Watch(m_pair.client.Get());
     SendPacket(m_pair.client.Get(), 40, body, 5);
 
+    // The header leaves with the first chunk; every call moves at most 4096 body bytes.
     const auto calls = Calls();
-    ASSERT_EQ(calls.size(), 4u);
-    const std::size_t expected[] = {8, 4096, 4096, 1808};
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(calls[i].requested, expected[i]) << "call " << i;
-    }
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].pieces, (std::vector<std::size_t>{8, 4096}));
+    EXPECT_EQ(calls[1].pieces, (std::vector<std::size_t>{4096}));
+    EXPECT_EQ(calls[2].pieces, (std::vector<std::size_t>{1808}));
     EXPECT_EQ(ReceiveBytes(8), Header(0xAA, 1, 40, 10000));
     EXPECT_EQ(ReceiveBytes(10000), body);
+}
+
+TEST_F(PacketTest, SmallPacketLeavesInOneCallWithoutSettingTheTimeOut) {
+    Watch(m_pair.client.Get());
+    SendTextPacket(m_pair.client.Get(), 40, "00000042", 5);
+    SendPacket(m_pair.client.Get(), 0, 5);
+
+    const auto calls = Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].pieces, (std::vector<std::size_t>{8, 8, 1}));
+    EXPECT_EQ(calls[0].result, 17);
+    EXPECT_EQ(calls[1].pieces, (std::vector<std::size_t>{8}));
+    // A send that does not have to wait needs no time-out.
+    EXPECT_EQ(g_timeoutsSet.load(), 0);
+    Bytes expected = Header(0xAA, 1, 40, 9);
+    expected.insert(expected.end(), {'0', '0', '0', '0', '0', '0', '4', '2', 0});
+    EXPECT_EQ(ReceiveBytes(17), expected);
+    EXPECT_EQ(ReceiveBytes(8), Header(0xAA, 1, 0, 0));
 }
 
 TEST_F(PacketTest, PartialSendsContinueWhereTheyStopped) {
@@ -237,20 +297,101 @@ TEST_F(PacketTest, PartialSendsContinueWhereTheyStopped) {
     SendPacket(m_pair.client.Get(), 7, body, 5);
 
     const auto calls = Calls();
-    // Header, then 4096 asked (3000 taken), then the remaining 2000.
+    // Header and 4096 asked (3000 taken), the rest of that chunk waited for, then the last 904.
     ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[0].requested, 8u);
-    EXPECT_EQ(calls[1].requested, 4096u);
-    EXPECT_EQ(calls[1].result, 3000);
-    EXPECT_EQ(calls[2].requested, 2000u);
+    EXPECT_EQ(calls[0].pieces, (std::vector<std::size_t>{8, 4096}));
+    EXPECT_EQ(calls[0].result, 3000);
+    EXPECT_EQ(calls[1].pieces, (std::vector<std::size_t>{1104}));
+    EXPECT_EQ(calls[2].pieces, (std::vector<std::size_t>{904}));
     EXPECT_EQ(ReceiveBytes(8), Header(0xAA, 1, 7, 5000));
     EXPECT_EQ(ReceiveBytes(5000), body);
 }
 
 TEST_F(PacketTest, ShortHeaderSendRaisesTheSocketError) {
     Watch(m_pair.client.Get());
-    g_sendCap = 5;
+    g_sendCap = 3;
     EXPECT_EQ(ErrorOf([&] { SendPacket(m_pair.client.Get(), 1, 5); }), "connection timed out");
+}
+
+TEST_F(PacketTest, SendThatCannotGoOnWaitsWithItsTimeOut) {
+    // Nobody reads: once the socket's buffers are full the send waits 1 s and gives up.
+    const Bytes body(8 * 1024 * 1024, 0x5A);
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOf([&] { SendPacket(m_pair.client.Get(), 3, body, 1); }),
+              "connection timed out");
+    EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(900));
+}
+
+TEST_F(PacketTest, LargeBodyArrivesWholeThroughFullBuffers) {
+    // Many sends find the buffer full part way and wait for the reader.
+    const Bytes body = Pattern(3 * 1024 * 1024 + 17);
+    Bytes received;
+    std::thread reader([&] { received = ReceiveBytes(8 + body.size()); });
+    SendPacket(m_pair.client.Get(), 9, body, 5);
+    reader.join();
+    ASSERT_EQ(received.size(), 8 + body.size());
+    EXPECT_EQ(Bytes(received.begin(), received.begin() + 8),
+              Header(0xAA, 1, 9, static_cast<std::uint32_t>(body.size())));
+    EXPECT_TRUE(std::equal(body.begin(), body.end(), received.begin() + 8));
+}
+
+TEST_F(PacketTest, TimeOutMemoSetsTheOptionOnlyWhenItChanges) {
+    SocketTimeouts memo;
+    const SocketRef socket(m_pair.client.Get(), memo);
+    Watch(m_pair.client.Get());
+    std::array<std::uint8_t, 16> buffer{};
+    for (int i = 0; i < 3; ++i) {
+        SendBytes(Header(0xAA, 1, 0, 0));
+        ReceivePacket(socket, buffer, 5);
+    }
+    EXPECT_EQ(g_timeoutsSet.load(), 1);
+    EXPECT_EQ(memo.receive, 5);
+
+    // A changed time-out is set, and it is the one that applies.
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_EQ(ErrorOf([&] { ReceivePacket(socket, buffer, 1); }), "connection timed out");
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(4));
+    EXPECT_EQ(g_timeoutsSet.load(), 2);
+
+    // Without a memo every waiting receive sets its time-out.
+    for (int i = 0; i < 2; ++i) {
+        SendBytes(Header(0xAA, 1, 0, 0));
+        ReceivePacket(m_pair.client.Get(), buffer, 5);
+    }
+    EXPECT_EQ(g_timeoutsSet.load(), 4);
+}
+
+TEST_F(PacketTest, PacketBufferIsSizedFromTheHeaderAndReused) {
+    PacketBuffer buffer;
+    const Bytes body = Pattern(300);
+    Bytes packet = Header(0xAA, 1, 40, 300);
+    packet.insert(packet.end(), body.begin(), body.end());
+    SendBytes(packet);
+    PacketHeader header = ReceivePacket(m_pair.client.Get(), buffer, 32768, 5);
+    EXPECT_EQ(header.bodyLength, 300u);
+    EXPECT_EQ(Bytes(buffer.Body().begin(), buffer.Body().end()), body);
+    const std::size_t capacity = buffer.Capacity();
+    EXPECT_GE(capacity, 300u);
+    EXPECT_LT(capacity, 32768u);
+
+    // A smaller body reuses the storage; an empty one leaves an empty body.
+    SendBytes(Header(0xAA, 1, 41, 2));
+    SendBytes(Bytes{'o', 'k'});
+    header = ReceivePacket(m_pair.client.Get(), buffer, 32768, 5);
+    EXPECT_EQ(Bytes(buffer.Body().begin(), buffer.Body().end()), (Bytes{'o', 'k'}));
+    EXPECT_EQ(buffer.Capacity(), capacity);
+    SendBytes(Header(0xAA, 1, 42, 0));
+    header = ReceivePacket(m_pair.client.Get(), buffer, 32768, 5);
+    EXPECT_EQ(header.type, 42);
+    EXPECT_TRUE(buffer.Body().empty());
+
+    // The capacity still bounds the body: one byte more is refused before it is read.
+    SendBytes(Header(0xAA, 1, 40, 65));
+    EXPECT_EQ(ErrorOf([&] { ReceivePacket(m_pair.client.Get(), buffer, 64, 5); }), "packet error.");
+    buffer.Trim(capacity);
+    EXPECT_EQ(buffer.Capacity(), capacity);
+    buffer.Trim(0);
+    EXPECT_EQ(buffer.Capacity(), 0u);
 }
 
 TEST_F(PacketTest, BodyLengthEqualToCapacityIsAccepted) {
@@ -342,9 +483,10 @@ TEST_F(PacketTest, LongTextPacketKeepsTheChunkRule) {
     Watch(m_pair.client.Get());
     SendTextPacket(m_pair.client.Get(), 0, text, 5);
     const auto calls = Calls();
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[1].requested, 4096u);
-    EXPECT_EQ(calls[2].requested, 905u);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].pieces, (std::vector<std::size_t>{8, 4096}));
+    // The last chunk carries the rest of the text and its NUL.
+    EXPECT_EQ(calls[1].pieces, (std::vector<std::size_t>{904, 1}));
 
     EXPECT_EQ(ReceiveBytes(8), Header(0xAA, 1, 0, 5001));
     Bytes expected(text.begin(), text.end());
@@ -364,6 +506,40 @@ TEST_F(PacketTest, RelayKeepsTheReceivedHeader) {
     EXPECT_EQ(ReceiveBytes(11), packet);
 
     EXPECT_THROW(SendHeaderAndBody(m_pair.client.Get(), header, std::span(buffer).first(2), 5),
+                 std::invalid_argument);
+}
+
+TEST_F(PacketTest, TextAndRelayedPacketLeaveTogetherWithTheSameBytes) {
+    const Bytes record = Pattern(150);
+    const PacketHeader header = PacketHeader::For(40, 150);
+    Watch(m_pair.client.Get());
+    SendTextPacketAndRelay(m_pair.client.Get(), 40, "00000007", header, record, 5);
+    auto calls = Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].pieces, (std::vector<std::size_t>{8, 8, 1, 8, 150}));
+    Bytes expected = Header(0xAA, 1, 40, 9);
+    expected.insert(expected.end(), {'0', '0', '0', '0', '0', '0', '0', '7', 0});
+    const Bytes second = Header(0xAA, 1, 40, 150);
+    expected.insert(expected.end(), second.begin(), second.end());
+    expected.insert(expected.end(), record.begin(), record.end());
+    EXPECT_EQ(ReceiveBytes(expected.size()), expected);
+
+    // Bodies that do not fit into one chunk together go as the two packets, chunk rule kept.
+    const Bytes large = Pattern(5000);
+    Watch(m_pair.client.Get());
+    SendTextPacketAndRelay(m_pair.client.Get(), 40, "00000007", PacketHeader::For(40, 5000), large,
+                           5);
+    calls = Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].pieces, (std::vector<std::size_t>{8, 8, 1}));
+    EXPECT_EQ(calls[1].pieces, (std::vector<std::size_t>{8, 4096}));
+    EXPECT_EQ(calls[2].pieces, (std::vector<std::size_t>{904}));
+    EXPECT_EQ(ReceiveBytes(17).size(), 17u);
+    EXPECT_EQ(ReceiveBytes(8), Header(0xAA, 1, 40, 5000));
+    EXPECT_EQ(ReceiveBytes(5000), large);
+
+    EXPECT_THROW(SendTextPacketAndRelay(m_pair.client.Get(), 40, "x", header,
+                                        std::span(record).first(10), 5),
                  std::invalid_argument);
 }
 

@@ -30,6 +30,8 @@ public:
     std::uint32_t PeerAddress() const { return m_peer.sin_addr.s_addr; }
     // Only the session thread uses the request connection.
     protocol::SocketHandle RequestSocket() const { return m_requestSocket; }
+    // The request connection with the memo of its time-outs; session thread only.
+    protocol::SocketRef Request() { return {m_requestSocket, m_requestTimeouts}; }
 
     std::int32_t Status() const { return m_status.load(); }
     void SetStatus(std::int32_t status) { m_status.store(status); }
@@ -46,6 +48,9 @@ public:
     protocol::SocketHandle NotificationSocket() const {
         return m_notificationBroken.load() ? protocol::InvalidSocket : m_notificationSocket;
     }
+    // Under NotificationLock(): NotificationSocket() with the memo of its time-outs, which the
+    // lock guards as it guards the connection.
+    protocol::SocketRef Notification() { return {NotificationSocket(), m_notificationTimeouts}; }
     // Under NotificationLock(), after a push failed part-way: the stream may hold half a
     // packet, so nothing may follow it. Shuts both connections down, which ends the session
     // (its thread marks the user offline); later pushes find no connection.
@@ -75,6 +80,10 @@ private:
     std::mutex m_socketMutex;
     protocol::SocketHandle m_requestSocket;
     protocol::SocketHandle m_notificationSocket = protocol::InvalidSocket;
+    // What each connection's time-outs were last set to: most calls wait as long as the one
+    // before, so the option is set only when that changes.
+    protocol::SocketTimeouts m_requestTimeouts;
+    protocol::SocketTimeouts m_notificationTimeouts;
 };
 
 }  // namespace talvorine::server

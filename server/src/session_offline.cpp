@@ -61,7 +61,7 @@ int Unacknowledged(protocol::SocketHandle socket) {
 
 void SessionThread::DeliverOfflineMessages(const protocol::PacketHeader& request) {
     if (request.bodyLength == protocol::OfflineConfirmation::BodySize &&
-        platform::LoadLe32(m_request) == protocol::OfflineConfirmation::Announce) {
+        platform::LoadLe32(m_request.Body()) == protocol::OfflineConfirmation::Announce) {
         m_offline.clientConfirms = true;
     }
     const std::string& userId = m_session->UserId();
@@ -94,8 +94,8 @@ void SessionThread::DeliverOfflineMessages(const protocol::PacketHeader& request
 
 std::size_t SessionThread::PushOfflineBatch(const std::vector<server::OfflineMessage>& batch) {
     std::lock_guard lock(m_session->NotificationLock());
-    const protocol::SocketHandle socket = m_session->NotificationSocket();
-    if (socket == protocol::InvalidSocket) {
+    const protocol::SocketRef socket = m_session->Notification();
+    if (socket.handle == protocol::InvalidSocket) {
         ThrowSocketError(protocol::SocketCode::NotConnected);
     }
     std::size_t sent = 0;
@@ -159,7 +159,7 @@ void SessionThread::ConfirmOffline(const protocol::PacketHeader& request) {
         !m_offline.clientConfirms) {
         return;
     }
-    const std::uint32_t taken = platform::LoadLe32(m_request);
+    const std::uint32_t taken = platform::LoadLe32(m_request.Body());
     if (taken > m_offline.confirmed) {
         RemoveConfirmed(taken - m_offline.confirmed);
     }

@@ -56,17 +56,30 @@ std::string SessionThread::RecipientOf(const protocol::PacketHeader& request) {
     if (request.bodyLength != size::UserId) {
         ReplyAndEnd(pt::Failed, rt::PacketSizeError);
     }
-    m_request[size::UserId - 1] = 0;
-    return std::string(protocol::BodyText(request, m_request));
+    m_request.Body()[size::UserId - 1] = 0;
+    return std::string(protocol::BodyText(request, m_request.Body()));
 }
 
-protocol::PacketHeader SessionThread::ReceiveRecord(std::span<std::uint8_t> record) {
-    const protocol::PacketHeader header =
-        protocol::ReceivePacket(m_session->RequestSocket(), record, protocol::Timeout::Default);
+protocol::PacketHeader SessionThread::ReceiveRecord(std::string_view what,
+                                                    const std::string& recipientId) {
+    protocol::PacketHeader header;
+    try {
+        header = protocol::ReceivePacket(m_session->Request(), m_record, size::MessageMax,
+                                         protocol::Timeout::Default);
+    } catch (const std::bad_alloc&) {
+        OutOfMemory(pt::Refused,
+                    std::string(what) + ": " + m_session->UserId() + "->" + Printable(recipientId));
+    }
     if (header.bodyLength < size::MessageMin) {
         ReplyAndEnd(pt::Refused, rt::PacketSizeError);
     }
     return header;
+}
+
+void SessionThread::ReleaseLargeRecord() {
+    // Ordinary records reuse one small buffer; a rare large one is not kept for the whole
+    // session.
+    m_record.Trim(RecordKeptBytes);
 }
 
 void SessionThread::OutOfMemory(int replyType, const std::string& what) {
@@ -85,29 +98,28 @@ void SessionThread::LiveMessage(const protocol::PacketHeader& request) {
         Reply(pt::Refused, rt::UserInNaMode);
         return;
     }
-    const std::string route = m_session->UserId() + "->" + recipientId;
-    m_core->Context().log.Write(LogSwitch::SendMessage,
-                                m_session->UserId() + " sent a message to " + recipientId + ".");
+    if (m_core->Context().log.Wants(LogSwitch::SendMessage)) {
+        m_core->Context().log.Write(
+            LogSwitch::SendMessage,
+            m_session->UserId() + " sent a message to " + recipientId + ".");
+    }
     Reply(pt::Ok);
 
-    // Not zeroed here: ReceivePacket zero-fills the buffer itself.
-    RecordBuffer record;
-    try {
-        record = std::make_unique_for_overwrite<std::uint8_t[]>(size::MessageMax);
-    } catch (const std::bad_alloc&) {
-        OutOfMemory(pt::Refused, "Send Message: " + route);
-    }
-    const protocol::PacketHeader header = ReceiveRecord(std::span(record.get(), size::MessageMax));
-    platform::StoreLe32(std::span(record.get(), size::MessageMax), ServerClock());
+    // The record is received into the session's own buffer, sized from its header; nothing
+    // reads past its body, so nothing is zero-filled.
+    const protocol::PacketHeader header = ReceiveRecord("Send Message", recipientId);
+    platform::StoreLe32(m_record.Body(), ServerClock());
 
     std::optional<std::string> answer;
     try {
-        answer = PushLiveMessage(*recipient, header, record);
+        answer = PushLiveMessage(*recipient, header);
     } catch (const NetError& error) {
+        ReleaseLargeRecord();
         // A broken recipient is the sender's news, not the end of the sender's session.
         Reply(pt::Refused, error.what());
         return;
     }
+    ReleaseLargeRecord();
     if (answer) {
         Reply(pt::Ok, *answer);
     } else {
@@ -116,29 +128,28 @@ void SessionThread::LiveMessage(const protocol::PacketHeader& request) {
 }
 
 std::optional<std::string> SessionThread::PushLiveMessage(Session& recipient,
-                                                          const protocol::PacketHeader& header,
-                                                          RecordBuffer& record) {
+                                                          const protocol::PacketHeader& header) {
     std::lock_guard lock(recipient.NotificationLock());
-    const protocol::SocketHandle socket = recipient.NotificationSocket();
-    if (socket == protocol::InvalidSocket) {
+    const protocol::SocketRef socket = recipient.Notification();
+    if (socket.handle == protocol::InvalidSocket) {
         ThrowNotConnected();
     }
-    DiscardStaleAnswers(socket);
+    DiscardStaleAnswers(socket.handle);
     try {
-        protocol::SendTextPacket(socket, pt::LiveMessage, m_session->UserId(),
-                                 protocol::Timeout::Default);
-        protocol::SendHeaderAndBody(socket, header, std::span(record.get(), header.bodyLength),
-                                    protocol::Timeout::Default);
+        // The sender's ID and the record leave together: one call and one wake-up of the
+        // recipient instead of two.
+        protocol::SendTextPacketAndRelay(socket, pt::LiveMessage, m_session->UserId(), header,
+                                         m_record.Body(), protocol::Timeout::Default);
     } catch (const NetError&) {
         recipient.BreakNotification();
         throw;
     }
-    record.reset();
 
-    const auto answerBuffer = std::span(m_request).first(protocol::Capacity::ServerRecipientAnswer);
     protocol::PacketHeader answer;
     try {
-        answer = protocol::ReceivePacket(socket, answerBuffer, protocol::Timeout::Default);
+        answer =
+            protocol::ReceivePacket(socket, m_request, protocol::Capacity::ServerRecipientAnswer,
+                                    protocol::Timeout::Default);
     } catch (const NetError& error) {
         // A late answer leaves the stream whole (it is discarded before the next push); a
         // broken or garbled one does not.
@@ -150,7 +161,7 @@ std::optional<std::string> SessionThread::PushLiveMessage(Session& recipient,
     if (answer.bodyLength == 0) {
         return std::nullopt;
     }
-    return std::string(protocol::BodyText(answer, answerBuffer));
+    return std::string(protocol::BodyText(answer, m_request.Body()));
 }
 
 void SessionThread::OfflineMessage(const protocol::PacketHeader& request) {
@@ -161,17 +172,11 @@ void SessionThread::OfflineMessage(const protocol::PacketHeader& request) {
         m_session->UserId() + " sent a offline message to " + Printable(recipientId) + ".");
     Reply(pt::Ok);
 
-    RecordBuffer buffer;
-    try {
-        buffer = std::make_unique_for_overwrite<std::uint8_t[]>(size::MessageMax);
-    } catch (const std::bad_alloc&) {
-        OutOfMemory(pt::Refused, "Send Offline Message: " + route);
-    }
-    const protocol::PacketHeader header = ReceiveRecord(std::span(buffer.get(), size::MessageMax));
+    const protocol::PacketHeader header = ReceiveRecord("Send Offline Message", recipientId);
     // Decoding stops the brief at offset 35 and the body before the record's last byte.
     const protocol::MessageRecord record =
-        protocol::MessageRecord::Decode(std::span(buffer.get(), header.bodyLength));
-    buffer.reset();
+        protocol::MessageRecord::Decode(m_record.Body().first(header.bodyLength));
+    ReleaseLargeRecord();
 
     const auto stored = m_core->Context().database.StoreOfflineMessage(
         m_session->UserId(), recipientId, record.richText, record.brief, record.body);
@@ -190,7 +195,7 @@ void SessionThread::RelayRequest(const protocol::PacketHeader& request) {
     if (request.bodyLength != expected) {
         ReplyAndEnd(pt::Failed, rt::PacketSizeError);
     }
-    const auto body = std::span(m_request).first(expected);
+    const auto body = m_request.Body().first(expected);
     // Every text field ends inside its field, whatever the requester sent.
     body[RequestUserIdOffset + size::UserId - 1] = 0;
     if (chat) {
@@ -218,8 +223,8 @@ void SessionThread::RelayRequest(const protocol::PacketHeader& request) {
     std::memcpy(body.data() + RequestAddressOffset, &address, sizeof address);
     try {
         std::lock_guard lock(target->NotificationLock());
-        const protocol::SocketHandle socket = target->NotificationSocket();
-        if (socket == protocol::InvalidSocket) {
+        const protocol::SocketRef socket = target->Notification();
+        if (socket.handle == protocol::InvalidSocket) {
             ThrowNotConnected();
         }
         try {

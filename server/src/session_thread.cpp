@@ -42,8 +42,9 @@ void SessionThread::Run() {
 bool SessionThread::Login() {
     std::string receivedId;
     try {
-        const auto body = std::span(m_request).first(protocol::Capacity::ServerLogin);
-        protocol::ReceivePacket(m_session->RequestSocket(), body, protocol::Timeout::Default);
+        // The login is read past a short body (as zeros), so it has a zero-filled buffer.
+        std::array<std::uint8_t, protocol::Capacity::ServerLogin> body{};
+        protocol::ReceivePacket(m_session->Request(), body, protocol::Timeout::Default);
         // The first packet is the login whatever its type; a short body reads as zeros.
         const auto login = protocol::LoginRequest::Decode(body);
         receivedId = login.userId;
@@ -90,7 +91,8 @@ void SessionThread::RequestLoop() {
     try {
         for (;;) {
             const protocol::PacketHeader request = protocol::ReceivePacket(
-                m_session->RequestSocket(), m_request, protocol::Timeout::SessionIdle);
+                m_session->Request(), m_request, protocol::Capacity::ServerRequest,
+                protocol::Timeout::SessionIdle);
             if (Dispatch(request) == Next::End) {
                 return;
             }
@@ -137,7 +139,7 @@ SessionThread::Next SessionThread::SetStatus(const protocol::PacketHeader& reque
     if (request.bodyLength != sizeof(std::int32_t)) {
         throw NetError(std::string(rt::PacketSizeError));
     }
-    const auto status = static_cast<std::int32_t>(platform::LoadLe32(m_request));
+    const auto status = static_cast<std::int32_t>(platform::LoadLe32(m_request.Body()));
     m_core->Context().log.Write(
         LogSwitch::ChangeOnlineStatus,
         m_session->UserId() + " changed online status: " + std::to_string(m_session->Status()) +
@@ -149,8 +151,8 @@ SessionThread::Next SessionThread::SetStatus(const protocol::PacketHeader& reque
 void SessionThread::QueryStatus(const protocol::PacketHeader& request) {
     int status = static_cast<int>(protocol::OnlineStatus::Offline);
     if (request.bodyLength == protocol::Size::UserId) {
-        m_request[protocol::Size::UserId - 1] = 0;
-        const std::string_view userId = protocol::BodyText(request, m_request);
+        m_request.Body()[protocol::Size::UserId - 1] = 0;
+        const std::string_view userId = protocol::BodyText(request, m_request.Body());
         if (protocol::IsValidUserId(userId)) {
             if (const auto other = m_core->Users().Find(userId)) {
                 status = other->Status();
@@ -196,11 +198,11 @@ void SessionThread::EndSession() {
 }
 
 void SessionThread::Reply(int type) {
-    protocol::SendPacket(m_session->RequestSocket(), type, protocol::Timeout::Default);
+    protocol::SendPacket(m_session->Request(), type, protocol::Timeout::Default);
 }
 
 void SessionThread::Reply(int type, std::string_view text) {
-    protocol::SendTextPacket(m_session->RequestSocket(), type, text, protocol::Timeout::Default);
+    protocol::SendTextPacket(m_session->Request(), type, text, protocol::Timeout::Default);
 }
 
 void SessionThread::ReplyAndEnd(int type, std::string_view text) {

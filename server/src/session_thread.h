@@ -62,16 +62,16 @@ private:
     // The recipient ID of a message request; replies "packet size error" and raises when the
     // body is not exactly one UserId field.
     std::string RecipientOf(const protocol::PacketHeader& request);
-    // Receives the message record that follows a message request into `record`; replies
-    // "packet size error" and raises when it is shorter than a record.
-    protocol::PacketHeader ReceiveRecord(std::span<std::uint8_t> record);
-    // Pushes a live message to the recipient and returns the recipient's answer text.
-    // Frees the record as soon as it is sent. No answer body gives nullopt.
-    // A message record of up to 32768 bytes, held on the heap for one exchange only.
-    using RecordBuffer = std::unique_ptr<std::uint8_t[]>;
+    // Receives the message record that follows a message request into m_record; replies
+    // "packet size error" and raises when it is shorter than a record. A record that does not
+    // fit into memory is the out-of-memory case of `route`.
+    protocol::PacketHeader ReceiveRecord(std::string_view what, const std::string& recipientId);
+    // Gives back a record buffer that a large message grew.
+    void ReleaseLargeRecord();
+    // Pushes the live message in m_record to the recipient and returns the recipient's
+    // answer text. No answer body gives nullopt.
     std::optional<std::string> PushLiveMessage(Session& recipient,
-                                               const protocol::PacketHeader& header,
-                                               RecordBuffer& record);
+                                               const protocol::PacketHeader& header);
     // Out of memory for a message: logs `what`, replies "Server internal error" and ends.
     [[noreturn]] void OutOfMemory(int replyType, const std::string& what);
 
@@ -92,8 +92,14 @@ private:
         std::deque<std::int64_t> unconfirmed;
         std::uint32_t confirmed = 0;  // messages counted as taken since the login
     } m_offline;
-    // Reused for every request and for the recipient's answer to a relayed message.
-    std::array<std::uint8_t, protocol::Capacity::ServerRequest> m_request{};
+    // Reused for every request and for the recipient's answer to a relayed message; sized
+    // from each header and not zero-filled, since no request is read past its body. An idle
+    // session's thread so touches no request buffer on its stack while it waits.
+    protocol::PacketBuffer m_request;
+    // The message record of a live or offline message, reused from message to message up to
+    // RecordKeptBytes; allocated at the first message, so an idle session holds none.
+    static constexpr std::size_t RecordKeptBytes = protocol::PacketChunkSize;
+    protocol::PacketBuffer m_record;
 };
 
 // Drops what an earlier, timed-out exchange left unread on a notification connection, so a

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "server_harness.h"
@@ -232,6 +234,49 @@ TEST(ServerHost, OutsideTheServiceManagerTheServiceFormExitsWithOne) {
                   std::string::npos)
             << server.ConsoleOutput();
     }
+}
+
+// The variables the running server was started with, from /proc (unused under the sanitizer).
+[[maybe_unused]] std::vector<std::string> EnvironmentOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
+    std::vector<std::string> variables;
+    std::string variable;
+    while (std::getline(in, variable, '\0')) {
+        variables.push_back(variable);
+    }
+    return variables;
+}
+
+TEST(ServerHost, RunsWithoutPerThreadAllocationCachesUnlessTheOperatorSetTunables) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator has no such cache";
+#else
+    const char* before = std::getenv("GLIBC_TUNABLES");
+    const std::optional<std::string> saved =
+        before != nullptr ? std::optional<std::string>(before) : std::nullopt;
+    for (const std::string given : {"", "glibc.malloc.arena_max=8"}) {
+        if (given.empty()) {
+            ::unsetenv("GLIBC_TUNABLES");
+        } else {
+            ::setenv("GLIBC_TUNABLES", given.c_str(), 1);
+        }
+        ServerHarness server;
+        ASSERT_TRUE(server.Start()) << server.ConsoleOutput();
+        const std::string expected =
+            "GLIBC_TUNABLES=" + (given.empty() ? "glibc.malloc.tcache_count=0" : given);
+        const auto variables = EnvironmentOf(server.Pid());
+        EXPECT_EQ(std::count(variables.begin(), variables.end(), expected), 1) << given;
+        // Started once more in place, it is the same process and serves as before.
+        auto socket = server.ConnectSession();
+        EXPECT_TRUE(socket.IsOpen());
+        EXPECT_EQ(server.Stop(), 0);
+    }
+    if (saved) {
+        ::setenv("GLIBC_TUNABLES", saved->c_str(), 1);
+    } else {
+        ::unsetenv("GLIBC_TUNABLES");
+    }
+#endif
 }
 
 TEST(ServerCommandLine, SwitchesAreCaseInsensitiveWithDashOrSlash) {

@@ -85,6 +85,27 @@ std::uint16_t LocalPort(SocketHandle socket);
 // The peer's IPv4 address in network byte order (0 when unknown).
 std::uint32_t PeerAddress(SocketHandle socket);
 
+// The time-outs a socket was last given, kept by the socket's owner beside the descriptor so
+// that the packet layer sets the option only when the value changes (a connection that always
+// waits 30 s sets it once). Belongs to one descriptor: an owner that closes the socket and
+// makes another starts a fresh memo. Not thread-safe: guarded as the socket itself is.
+struct SocketTimeouts {
+    static constexpr int Unknown = -1;
+    int send = Unknown;
+    int receive = Unknown;
+};
+
+// A socket as the packet layer takes it: the descriptor and, when its owner keeps one, the
+// memo of its time-outs (without one, every waiting call sets its time-out).
+struct SocketRef {
+    // Implicit: every packet call that is given a bare descriptor keeps working.
+    SocketRef(SocketHandle socket) : handle(socket) {}
+    SocketRef(SocketHandle socket, SocketTimeouts& memo) : handle(socket), timeouts(&memo) {}
+
+    SocketHandle handle;
+    SocketTimeouts* timeouts = nullptr;
+};
+
 long SendRaw(SocketHandle socket, std::span<const std::uint8_t> data, int timeoutSeconds);
 long ReceiveRaw(SocketHandle socket, std::span<std::uint8_t> buffer, int flags, int timeoutSeconds);
 long SendOrThrow(SocketHandle socket, std::span<const std::uint8_t> data, int timeoutSeconds);

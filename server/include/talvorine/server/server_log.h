@@ -103,6 +103,9 @@ public:
 
     const LogSettings& Settings() const { return m_settings; }
     bool IsOn(LogSwitch id) const { return m_settings.IsOn(id); }
+    // Whether a line of `kind` would be written anywhere: callers on a busy path build the
+    // line's text only then.
+    bool Wants(LogKind kind) const { return ToConsole(kind) || ToFile(kind); }
     std::filesystem::path Folder() const;                   // <server folder>/Log
     std::optional<std::filesystem::path> FilePath() const;  // this run's file, once opened
 
