@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "account_files.h"
@@ -33,15 +34,14 @@ namespace fs = std::filesystem;
 class EndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_server = new ServerHarness();
+        s_server = std::make_unique<ServerHarness>();
         ASSERT_TRUE(s_server->Start()) << s_server->ConsoleOutput();
-        s_clientHome = new TempFolder("tlv-client-home");
+        s_clientHome = std::make_unique<TempFolder>("tlv-client-home");
         ::setenv("TALVORINE_CLIENT_HOME", s_clientHome->Path().c_str(), 1);
     }
     static void TearDownTestSuite() {
-        delete s_server;
-        delete s_clientHome;
-        s_server = nullptr;
+        s_server.reset();
+        s_clientHome.reset();
     }
 
     static NetworkSettings Network() {
@@ -60,8 +60,8 @@ protected:
     }
 
     EventLoop loop;
-    static inline ServerHarness* s_server = nullptr;
-    static inline TempFolder* s_clientHome = nullptr;
+    static inline std::unique_ptr<ServerHarness> s_server;
+    static inline std::unique_ptr<TempFolder> s_clientHome;
 };
 
 TEST_F(EndToEnd, LoginConnectBackAndALiveMessageInBothStores) {

@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "dialog_test_support.h"
@@ -44,13 +45,10 @@ using testing::TempClientHome;
 class AccountsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_server = new ServerHarness();
+        s_server = std::make_unique<ServerHarness>();
         ASSERT_TRUE(s_server->Start()) << s_server->ConsoleOutput();
     }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
+    static void TearDownTestSuite() { s_server.reset(); }
     void SetUp() override {
         settings = data::ClientSettings::Defaults();
         settings.server = "127.0.0.1";
@@ -109,7 +107,7 @@ protected:
         return profile;
     }
 
-    static inline ServerHarness* s_server = nullptr;
+    static inline std::unique_ptr<ServerHarness> s_server;
     TempClientHome home;
     SoundPlayer player;
     data::ClientSettings settings;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <memory>
 #include <optional>
 
 #include "contacts_test_support.h"
@@ -63,15 +64,14 @@ public:
 class ContactsEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_server = new ServerHarness();
+        s_server = std::make_unique<ServerHarness>();
         ASSERT_TRUE(s_server->Start()) << s_server->ConsoleOutput();
-        s_clientHome = new TempFolder("tlv-contacts-home");
+        s_clientHome = std::make_unique<TempFolder>("tlv-contacts-home");
         ::setenv("TALVORINE_CLIENT_HOME", s_clientHome->Path().c_str(), 1);
     }
     static void TearDownTestSuite() {
-        delete s_server;
-        delete s_clientHome;
-        s_server = nullptr;
+        s_server.reset();
+        s_clientHome.reset();
     }
     static NetworkSettings Network() { return {"127.0.0.1", s_server->Port(), false, 5}; }
     static Account NewAccount(const std::string& nickname) {
@@ -127,8 +127,8 @@ protected:
         return list.Entry(*list.FindContact(b.userId))->status;
     }
 
-    static inline ServerHarness* s_server = nullptr;
-    static inline TempFolder* s_clientHome = nullptr;
+    static inline std::unique_ptr<ServerHarness> s_server;
+    static inline std::unique_ptr<TempFolder> s_clientHome;
 
     Account a, b;
     QtSessionWindow window;

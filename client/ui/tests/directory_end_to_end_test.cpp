@@ -15,6 +15,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "directory_test_support.h"
 #include "server_harness.h"
@@ -46,13 +47,10 @@ struct TestAccount {
 class DirectoryEndToEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_server = new ServerHarness();
+        s_server = std::make_unique<ServerHarness>();
         ASSERT_TRUE(s_server->Start()) << s_server->ConsoleOutput();
     }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
+    static void TearDownTestSuite() { s_server.reset(); }
     static session::AccountServer Server() { return {"127.0.0.1", s_server->Port()}; }
 
     // A new account on the server with its nickname and e-mail; its UID file written.
@@ -126,7 +124,7 @@ protected:
         return std::find(ids.begin(), ids.end(), id) != ids.end();
     }
 
-    static inline ServerHarness* s_server = nullptr;
+    static inline std::unique_ptr<ServerHarness> s_server;
     TempClientHome home;
 };
 

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QTreeWidget>
+#include <memory>
 
 #include "server_harness.h"
 #include "shell_test_support.h"
@@ -57,13 +58,10 @@ QAction* FindAction(QMenu& menu, const QString& text) {
 class DirectoryMainWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_server = new ServerHarness();
+        s_server = std::make_unique<ServerHarness>();
         ASSERT_TRUE(s_server->Start()) << s_server->ConsoleOutput();
     }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
+    static void TearDownTestSuite() { s_server.reset(); }
     static session::AccountServer Server() { return {"127.0.0.1", s_server->Port()}; }
 
     void SetUp() override {
@@ -90,7 +88,7 @@ protected:
     }
     contacts::CContactListBar& Bar() { return window->Contacts().Bar(); }
 
-    static inline ServerHarness* s_server = nullptr;
+    static inline std::unique_ptr<ServerHarness> s_server;
     TempClientHome home{"directory"};
     ScriptedServices services;
     data::ClientSettings settings;

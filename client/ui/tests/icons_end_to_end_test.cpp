@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "icons_test_support.h"
 #include "server_harness.h"
 #include "talvorine/client/session/account_requests.h"
@@ -22,13 +24,10 @@ using testing::MakeBitmap;
 class IconsEndToEnd : public data::testing::TempHome {
 protected:
     static void SetUpTestSuite() {
-        s_server = new ServerHarness();
+        s_server = std::make_unique<ServerHarness>();
         ASSERT_TRUE(s_server->Start()) << s_server->ConsoleOutput();
     }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
+    static void TearDownTestSuite() { s_server.reset(); }
     static session::AccountServer Server() { return {"127.0.0.1", s_server->Port()}; }
     static protocol::AccountCredentials NewAccount() {
         return session::RequestNewAccount(Server());
@@ -37,9 +36,8 @@ protected:
         return Home() / "Users" / account / "Icons";
     }
 
-    static ServerHarness* s_server;
+    static inline std::unique_ptr<ServerHarness> s_server;
 };
-ServerHarness* IconsEndToEnd::s_server = nullptr;
 
 TEST_F(IconsEndToEnd, OnlyTheChosenAwayPictureIsUploadedAndAContactDownloadsItUnchanged) {
     const auto alice = NewAccount();
