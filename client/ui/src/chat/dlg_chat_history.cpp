@@ -20,18 +20,10 @@
 
 namespace talvorine::client::ui {
 
-namespace {
-
-QString Q(std::string_view text) {
-    return ToQString(text);
-}
-
-}  // namespace
-
 CDlgChatHistory::CDlgChatHistory(ChatHistory history, QWidget* parent)
     : QDialog(parent), m_history(std::move(history)) {
     setObjectName(QStringLiteral("CDlgChatHistory"));
-    setWindowTitle(Q(ChatHistoryText::Caption));
+    setWindowTitle(ToQString(ChatHistoryText::Caption));
     setAttribute(Qt::WA_DeleteOnClose);
     setSizeGripEnabled(true);
 
@@ -88,8 +80,9 @@ void CDlgChatHistory::Fill() {
     const QIcon mark = NotAcceptedMark();
     for (const ChatHistoryRow& row : m_history.Rows()) {
         auto* item = new QTreeWidgetItem(
-            m_list, {Q(row.from), Q(row.to), Q(row.request),
-                     Q(row.accepted ? ChatHistoryText::Yes : ChatHistoryText::No), Q(row.time)});
+            m_list, {ToQString(row.from), ToQString(row.to), ToQString(row.request),
+                     ToQString(row.accepted ? ChatHistoryText::Yes : ChatHistoryText::No),
+                     ToQString(row.time)});
         if (!row.accepted) {
             item->setIcon(0, mark);
         }
@@ -109,20 +102,14 @@ void CDlgChatHistory::UpdateButtons() {
 }
 
 void CDlgChatHistory::DeleteSelected() {
-    const int row = SelectedRow();
-    if (row < 0) {
-        return;
+    if (DeleteSelectedListRow(this, *m_list,
+                              [this](std::size_t row) { return m_history.Delete(row); })) {
+        UpdateButtons();
     }
-    if (const auto error = m_history.Delete(static_cast<std::size_t>(row))) {
-        ShowWarning(this, Q(*error));
-        return;
-    }
-    delete m_list->takeTopLevelItem(row);
-    UpdateButtons();
 }
 
 void CDlgChatHistory::DeleteAll() {
-    if (!AskYesNo(this, Q(ChatHistoryText::ConfirmDeleteAll))) {
+    if (!AskYesNo(this, ToQString(ChatHistoryText::ConfirmDeleteAll))) {
         return;
     }
     m_history.DeleteAll();
@@ -146,13 +133,13 @@ void CDlgChatHistory::ShowDetails() {
 CDlgChatDetails::CDlgChatDetails(const ChatHistory& history, std::size_t row, QWidget* parent)
     : QDialog(parent), m_history(history) {
     setObjectName(QStringLiteral("CDlgChatDetails"));
-    setWindowTitle(Q(ChatHistoryText::DetailsCaption));
+    setWindowTitle(ToQString(ChatHistoryText::DetailsCaption));
 
     auto* form = new QFormLayout;
-    auto* id = new QLineEdit(Q(history.PeerId()), this);
+    auto* id = new QLineEdit(ToQString(history.PeerId()), this);
     id->setReadOnly(true);
     id->setObjectName(QStringLiteral("id"));
-    auto* nickname = new QLineEdit(Q(history.PeerNickname()), this);
+    auto* nickname = new QLineEdit(ToQString(history.PeerNickname()), this);
     nickname->setReadOnly(true);
     nickname->setObjectName(QStringLiteral("nickname"));
     m_type = new QLineEdit(this);
@@ -217,10 +204,10 @@ void CDlgChatDetails::Next() {
 void CDlgChatDetails::Show(std::size_t row) {
     m_row = row;
     const ChatDetails details = m_history.Details(row);
-    m_type->setText(Q(details.type));
-    m_dateTime->setText(Q(details.dateTime));
-    m_status->setText(Q(details.status));
-    QString text = Q(details.text);
+    m_type->setText(ToQString(details.type));
+    m_dateTime->setText(ToQString(details.dateTime));
+    m_status->setText(ToQString(details.status));
+    QString text = ToQString(details.text);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     m_text->setPlainText(text);
     const DetailsStep steps = StepsAt(row, m_history.Rows().size());

@@ -29,20 +29,16 @@ namespace {
 constexpr std::string_view SplitterPosValue = "Splitter Pos";
 constexpr std::string_view WordWrapValue = "Word Wrap";
 
-QString Q(std::string_view text) {
-    return ToQString(text);
-}
-
 void ShowBox(QWidget* parent, const BoxText& box) {
     switch (box.icon) {
         case BoxIcon::Information:
-            ShowInformation(parent, Q(box.text));
+            ShowInformation(parent, ToQString(box.text));
             break;
         case BoxIcon::Warning:
-            ShowWarning(parent, Q(box.text));
+            ShowWarning(parent, ToQString(box.text));
             break;
         case BoxIcon::Error:
-            ShowError(parent, Q(box.text));
+            ShowError(parent, ToQString(box.text));
             break;
     }
 }
@@ -182,8 +178,8 @@ void CMessagesListPage::SaveLayout() {
 }
 
 bool CMessagesListPage::AskSkip(std::uint32_t record) {
-    return AskYesNo(
-        this, Q(FormatMessagesText(MessagesText::ReadFailedQuestion, {std::to_string(record)})));
+    return AskYesNo(this, ToQString(FormatMessagesText(MessagesText::ReadFailedQuestion,
+                                                       {std::to_string(record)})));
 }
 
 void CMessagesListPage::Fill() {
@@ -193,7 +189,7 @@ void CMessagesListPage::Fill() {
     const auto error = m_page.Fill([this](std::uint32_t record) { return AskSkip(record); });
     AddItems(0, m_page.Rows().size());
     if (error) {
-        ShowError(this, Q(*error));
+        ShowError(this, ToQString(*error));
     }
     FitUnsizedColumns(*m_list, m_section);
     SelectRow(0);
@@ -204,7 +200,7 @@ void CMessagesListPage::AddItems(std::size_t from, std::size_t to) {
     QList<QTreeWidgetItem*> items;
     for (std::size_t row = from; row < to; ++row) {
         const MessageRow& message = m_page.Rows()[row];
-        items.append(new QTreeWidgetItem({Q(message.brief), Q(message.timeText)}));
+        items.append(new QTreeWidgetItem({ToQString(message.brief), ToQString(message.timeText)}));
     }
     m_list->insertTopLevelItems(static_cast<int>(from), items);
     for (std::size_t row = from; row < to; ++row) {
@@ -231,7 +227,7 @@ void CMessagesListPage::FetchMoreIfAtEnd() {
     const auto error = m_page.FetchMore([this](std::uint32_t record) { return AskSkip(record); });
     AddItems(before, m_page.Rows().size());
     if (error) {
-        ShowError(this, Q(*error));
+        ShowError(this, ToQString(*error));
     }
 }
 
@@ -299,7 +295,7 @@ void CMessagesListPage::ShowCurrent() {
     if (!shown.message) {
         m_pane->clear();
         if (!shown.error.empty()) {
-            ShowWarning(this, Q(shown.error));
+            ShowWarning(this, ToQString(shown.error));
         }
         return;
     }
@@ -320,7 +316,7 @@ void CMessagesListPage::MarkCurrentRead() {
         return;
     }
     if (const auto error = m_page.SetRead(static_cast<std::size_t>(row), true)) {
-        ShowWarning(this, Q(*error));
+        ShowWarning(this, ToQString(*error));
     }
     UpdateItem(static_cast<std::size_t>(row));
 }
@@ -331,7 +327,7 @@ void CMessagesListPage::MarkSelected(bool read) {
         const auto error = m_page.SetRead(row, read);
         UpdateItem(row);
         if (error) {
-            ShowWarning(this, Q(*error));
+            ShowWarning(this, ToQString(*error));
             return;
         }
     }
@@ -385,7 +381,7 @@ void CMessagesListPage::DeleteSelected() {
         }
     }
     if (deleted.error) {
-        ShowWarning(this, Q(*deleted.error));
+        ShowWarning(this, ToQString(*deleted.error));
     }
     SelectRow(deleted.select);
     UpdateButtons();
@@ -394,12 +390,12 @@ void CMessagesListPage::DeleteSelected() {
 void CMessagesListPage::DeleteAll() {
     const std::string_view question =
         m_page.IsReceived() ? MessagesText::ConfirmDeleteAll : MessagesText::ConfirmDeleteAllSent;
-    if (!AskYesNo(this, Q(question))) {
+    if (!AskYesNo(this, ToQString(question))) {
         return;
     }
     m_markTimer->stop();
     if (const auto error = m_page.DeleteAll()) {
-        ShowWarning(this, Q(*error));
+        ShowWarning(this, ToQString(*error));
         return;
     }
     m_list->clear();
@@ -439,7 +435,7 @@ std::unique_ptr<QMenu> CMessagesListPage::BuildListMenu() {
             std::string error;
             const auto read = m_page.IsRead(rows.front(), error);
             if (!read) {
-                ShowWarning(this, Q(error));
+                ShowWarning(this, ToQString(error));
                 offerUnread = offerRead = false;
             } else {
                 offerUnread = *read;

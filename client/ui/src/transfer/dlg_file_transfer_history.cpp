@@ -22,10 +22,6 @@ namespace talvorine::client::ui {
 
 namespace {
 
-QString Q(std::string_view text) {
-    return ToQString(text);
-}
-
 constexpr int SizeColumn = 3;
 
 }  // namespace
@@ -37,7 +33,7 @@ CDlgFileTransferHistory::CDlgFileTransferHistory(TransferHistory history, QWidge
         m_openUrl = DesktopOpener();
     }
     setObjectName(QStringLiteral("CDlgFileTransferHistory"));
-    setWindowTitle(Q(TransferHistoryText::Caption));
+    setWindowTitle(ToQString(TransferHistoryText::Caption));
     setAttribute(Qt::WA_DeleteOnClose);
     setSizeGripEnabled(true);
 
@@ -59,14 +55,14 @@ CDlgFileTransferHistory::CDlgFileTransferHistory(TransferHistory history, QWidge
     m_deleteAll->setObjectName(QStringLiteral("deleteAll"));
     m_open = new QPushButton(QStringLiteral("&Open"), this);
     m_open->setObjectName(QStringLiteral("open"));
-    m_open->setToolTip(Q(TransferHistoryText::OpenTip));
+    m_open->setToolTip(ToQString(TransferHistoryText::OpenTip));
     auto* filter = new QPushButton(QStringLiteral("&Filter"), this);
     filter->setObjectName(QStringLiteral("filter"));
 
     m_openMenu = new QMenu(m_open);
     m_openMenu->setObjectName(QStringLiteral("openMenu"));
-    m_openFile = m_openMenu->addAction(Q(TransferHistoryText::OpenReceivedFile));
-    m_openFolder = m_openMenu->addAction(Q(TransferHistoryText::OpenFolder));
+    m_openFile = m_openMenu->addAction(ToQString(TransferHistoryText::OpenReceivedFile));
+    m_openFolder = m_openMenu->addAction(ToQString(TransferHistoryText::OpenFolder));
     m_open->setMenu(m_openMenu);
     connect(m_openMenu, &QMenu::aboutToShow, this, &CDlgFileTransferHistory::PrepareOpenMenu);
     connect(m_openFile, &QAction::triggered, this, &CDlgFileTransferHistory::OpenFile);
@@ -75,10 +71,10 @@ CDlgFileTransferHistory::CDlgFileTransferHistory(TransferHistory history, QWidge
     const data::WindowSettings settings(data::WindowSection::FileTransferHistory);
     auto* filterMenu = new QMenu(filter);
     filterMenu->setObjectName(QStringLiteral("filterMenu"));
-    m_showOutgoing = filterMenu->addAction(Q(TransferHistoryText::ShowOutgoing));
+    m_showOutgoing = filterMenu->addAction(ToQString(TransferHistoryText::ShowOutgoing));
     m_showOutgoing->setCheckable(true);
     m_showOutgoing->setChecked(settings.GetBool("Show Outgoing"));
-    m_showIncoming = filterMenu->addAction(Q(TransferHistoryText::ShowIncoming));
+    m_showIncoming = filterMenu->addAction(ToQString(TransferHistoryText::ShowIncoming));
     m_showIncoming->setCheckable(true);
     m_showIncoming->setChecked(settings.GetBool("Show Incoming"));
     filter->setMenu(filterMenu);
@@ -127,8 +123,9 @@ void CDlgFileTransferHistory::Fill() {
     for (const TransferHistoryRow& row : m_history.Rows()) {
         const data::TransferRecord& record = row.record;
         auto* item = new QTreeWidgetItem(
-            m_list, {Q(row.from), Q(row.to), Q(record.NameCell()), Q(record.SizeCell()),
-                     Q(record.description), Q(record.time), Q(record.StatusCell())});
+            m_list, {ToQString(row.from), ToQString(row.to), ToQString(record.NameCell()),
+                     ToQString(record.SizeCell()), ToQString(record.description),
+                     ToQString(record.time), ToQString(record.StatusCell())});
         item->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
         if (!record.accepted) {
             item->setIcon(0, mark);
@@ -156,20 +153,14 @@ void CDlgFileTransferHistory::SetFilter(bool showOutgoing, bool showIncoming) {
 }
 
 void CDlgFileTransferHistory::DeleteSelected() {
-    const int row = SelectedRow();
-    if (row < 0) {
-        return;
+    if (DeleteSelectedListRow(this, *m_list,
+                              [this](std::size_t row) { return m_history.Delete(row); })) {
+        UpdateButtons();
     }
-    if (const auto error = m_history.Delete(static_cast<std::size_t>(row))) {
-        ShowWarning(this, Q(*error));
-        return;
-    }
-    delete m_list->takeTopLevelItem(row);
-    UpdateButtons();
 }
 
 void CDlgFileTransferHistory::DeleteAll() {
-    if (!AskYesNo(this, Q(TransferHistoryText::ConfirmDeleteAll))) {
+    if (!AskYesNo(this, ToQString(TransferHistoryText::ConfirmDeleteAll))) {
         return;
     }
     m_history.DeleteAll();
@@ -180,8 +171,8 @@ void CDlgFileTransferHistory::PrepareOpenMenu() {
     const int row = SelectedRow();
     const TransferOpenTargets targets =
         m_history.OpenTargets(row < 0 ? m_history.Rows().size() : static_cast<std::size_t>(row));
-    m_openFile->setText(targets.fileItem.empty() ? Q(TransferHistoryText::OpenReceivedFile)
-                                                 : Q(targets.fileItem));
+    m_openFile->setText(targets.fileItem.empty() ? ToQString(TransferHistoryText::OpenReceivedFile)
+                                                 : ToQString(targets.fileItem));
     m_openFile->setEnabled(targets.fileEnabled);
     m_openFolder->setEnabled(targets.folderEnabled);
 }

@@ -4,12 +4,14 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
 class QTreeWidget;
+class QWidget;
 
 namespace talvorine::client::ui {
 
@@ -45,5 +47,11 @@ std::size_t RemoveAllRowsAndFiles(std::vector<Row>& rows, FileOf fileOf) {
 
 // The selected top-level row of a single-selection list, -1 when none.
 int SelectedRow(const QTreeWidget& list);
+
+// The window side of deleting the selected row: `remove(row)` deletes its record and gives the
+// error text, which is shown (the row stays); else the row leaves the list. False when nothing
+// was deleted.
+bool DeleteSelectedListRow(QWidget* window, QTreeWidget& list,
+                           const std::function<std::optional<std::string>(std::size_t)>& remove);
 
 }  // namespace talvorine::client::ui
