@@ -1,7 +1,7 @@
 // Shows the contact list with prepared data in a real window, for scripts/screenshots.sh:
 //   contacts_gallery small|large|menu-contact|menu-empty|menu-nogroup|floating|docked
 // The data lives in a temporary client and registry folder of its own; the program ends by
-// itself after 30 seconds.
+// itself after 30 seconds or on SIGTERM.
 
 #include <stdlib.h>
 
@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "contacts_test_support.h"
+#include "dialog_test_support.h"
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/data/client_settings.h"
 #include "talvorine/client/ui/contacts/contact_list_bar.h"
@@ -59,16 +60,13 @@ void Prepare() {
 
 int main(int argc, char** argv) {
     const std::string scene = argc > 1 ? argv[1] : "small";
-    char pattern[] = "/tmp/talvorine-contacts-gallery-XXXXXX";
-    const std::filesystem::path folder = ::mkdtemp(pattern);
-    std::filesystem::create_directories(folder / "home");
-    std::filesystem::create_directories(folder / "registry");
-    ::setenv("TALVORINE_CLIENT_HOME", (folder / "home").c_str(), 1);
-    ::setenv("TALVORINE_REGISTRY_DIR", (folder / "registry").c_str(), 1);
+    const talvorine::client::ui::testing::TempClientHome home;
     data::WindowSettings(data::WindowSection::ContactList)
         .SetDword("LargeIcons", scene == "large" ? 1 : 0);
 
     QApplication application(argc, argv);
+
+    talvorine::client::ui::testing::QuitOnTerminate(application);
     ui::contacts::testing::RecordingHost host;
     host.window.setWindowTitle("Talvorine Messenger");
     host.window.resize(270, 500);
@@ -124,6 +122,5 @@ int main(int argc, char** argv) {
     });
     QTimer::singleShot(30000, &application, &QApplication::quit);
     const int result = application.exec();
-    std::filesystem::remove_all(folder);
     return result;
 }

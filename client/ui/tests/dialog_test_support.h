@@ -1,11 +1,12 @@
 #pragma once
-// What the dialog tests share: a temporary client folder and registry for each test, and
-// acting on the modal dialog an action opens.
+// What the dialog tests and the picture programs share: a temporary client folder and registry,
+// acting on the modal dialog an action opens, and ending in order on SIGTERM.
 
 #include <unistd.h>
 
 #include <QApplication>
 #include <QTimer>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -38,6 +39,23 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// A program that shows windows for pictures ends in order on SIGTERM (the way the screenshot
+// script stops it), so its destructors run and its temporary folder goes too. The handler only
+// sets a flag; a timer on the window thread reads it. It leaves the event loop without closing
+// the windows first (as quit() does), since a window that deletes itself on closing may live on
+// the stack of such a program.
+inline void QuitOnTerminate(QCoreApplication& application) {
+    static volatile std::sig_atomic_t s_terminated = 0;
+    std::signal(SIGTERM, [](int) { s_terminated = 1; });
+    auto* poll = new QTimer(&application);
+    QObject::connect(poll, &QTimer::timeout, &application, [] {
+        if (s_terminated != 0) {
+            QCoreApplication::exit(0);
+        }
+    });
+    poll->start(100);
+}
 
 // Runs `action`; when a modal dialog of type T appears, `onDialog` is called with it once
 // (it closes the dialog).

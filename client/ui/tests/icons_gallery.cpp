@@ -1,7 +1,7 @@
 // Shows the user picture windows with prepared data, for scripts/screenshots.sh:
 //   icons_gallery customize|upload|chooser|uploading|copying|downloading|report
 // The data lives in a temporary client folder of its own (with the shipped ready-made
-// pictures); the program ends by itself after 30 seconds.
+// pictures); the program ends by itself after 30 seconds or on SIGTERM.
 
 #include <stdlib.h>
 
@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <filesystem>
 
+#include "dialog_test_support.h"
 #include "talvorine/client/data/accounts.h"
 #include "talvorine/client/ui/common/message_box.h"
 #include "talvorine/client/ui/icons/bmp_dialog.h"
@@ -33,13 +34,9 @@ std::filesystem::path Stock(const char* name) {
 
 int main(int argc, char** argv) {
     const std::string scene = argc > 1 ? argv[1] : "customize";
-    char pattern[] = "/tmp/talvorine-icons-gallery-XXXXXX";
-    const std::filesystem::path folder = ::mkdtemp(pattern);
-    std::filesystem::create_directories(folder / "home");
-    std::filesystem::create_directories(folder / "registry");
-    ::setenv("TALVORINE_CLIENT_HOME", (folder / "home").c_str(), 1);
-    ::setenv("TALVORINE_REGISTRY_DIR", (folder / "registry").c_str(), 1);
+    const talvorine::client::ui::testing::TempClientHome home;
     QApplication application(argc, argv);
+    talvorine::client::ui::testing::QuitOnTerminate(application);
 
     // Bob has his own Normal and N/A pictures; Away is the built-in one.
     const auto icons = *PicturesFolder(Own);
@@ -94,6 +91,5 @@ int main(int argc, char** argv) {
     QTimer::singleShot(30000, &application, &QApplication::quit);
     const int result = application.exec();
     window.reset();
-    std::filesystem::remove_all(folder);
     return result;
 }

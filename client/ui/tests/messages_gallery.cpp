@@ -2,7 +2,7 @@
 // scripts/screenshots.sh:
 //   messages_gallery received|sent|menu-list|menu-pane|compact
 // The messages live in a temporary client and registry folder of its own; the program ends by
-// itself after 30 seconds.
+// itself after 30 seconds or on SIGTERM.
 
 #include <stdlib.h>
 
@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "dialog_test_support.h"
 #include "talvorine/client/data/message_store.h"
 #include "talvorine/client/ui/messages/dlg_messages.h"
 #include "talvorine/client/ui/rtf/rtf_codec.h"
@@ -93,14 +94,11 @@ void Prepare() {
 
 int main(int argc, char** argv) {
     const std::string scene = argc > 1 ? argv[1] : "received";
-    char pattern[] = "/tmp/talvorine-messages-gallery-XXXXXX";
-    const std::filesystem::path folder = ::mkdtemp(pattern);
-    std::filesystem::create_directories(folder / "home");
-    std::filesystem::create_directories(folder / "registry");
-    ::setenv("TALVORINE_CLIENT_HOME", (folder / "home").c_str(), 1);
-    ::setenv("TALVORINE_REGISTRY_DIR", (folder / "registry").c_str(), 1);
+    const talvorine::client::ui::testing::TempClientHome home;
 
     QApplication application(argc, argv);
+
+    talvorine::client::ui::testing::QuitOnTerminate(application);
     Prepare();
     std::mutex historyLock;
     ui::MessagesWindowServices services;
@@ -140,9 +138,8 @@ int main(int argc, char** argv) {
             page->Compact();
         }
     });
-    QTimer::singleShot(30'000, &application, &QApplication::quit);
+    // exit, not quit: quit closes the window first, which deletes itself on closing.
+    QTimer::singleShot(30'000, &application, [] { QCoreApplication::exit(0); });
     const int status = application.exec();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
     return status;
 }
